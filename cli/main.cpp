@@ -1,0 +1,8 @@
+// quillon-cli: converts a Step book folder into one RTF file.
+#include <iostream>
+
+#include "cli/command_line.h"
+
+int main(int argc, char* argv[]) {
+    return quillon::cli::runCommandLine(argc, argv, std::cout, std::cerr);
+}

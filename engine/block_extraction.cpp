@@ -1,0 +1,78 @@
+// Block text extraction; see block_extraction.h.
+#include "engine/block_extraction.h"
+
+#include <lzsscomprs.h>
+
+#include <cstring>
+#include <vector>
+
+#include "engine/output_stream.h"
+#include "engine/platform.h"
+
+namespace quillon {
+
+void writeSectionMarker(OutputStream& output) { output.put(kSectionMarker); }
+
+std::string_view cutAtPicture(std::string_view text) {
+    const std::size_t picture = text.find("{\\pict");
+    return picture == std::string_view::npos ? text : text.substr(0, picture);
+}
+
+void removeAll(std::string& text, std::string_view needle) {
+    if (needle.empty()) return;
+    std::size_t found = text.find(needle.data(), 0, needle.size());
+    if (found == std::string::npos) return;
+
+    // Compact in place: everything before `kept` is final output, everything
+    // from `next` on is still the original text.
+    std::size_t kept = found;
+    std::size_t next = found + needle.size();
+    for (;;) {
+        // The byte at `next` took the removed needle's place; searching
+        // resumes just past it.
+        found = text.find(needle.data(), next + 1, needle.size());
+        const std::size_t end = found == std::string::npos ? text.size() : found;
+        std::memmove(&text[kept], text.data() + next, end - next);
+        kept += end - next;
+        if (found == std::string::npos) break;
+        next = found + needle.size();
+    }
+    text.resize(kept);
+}
+
+bool entryFitsBook(const ViewableBlockEntry& entry, std::int64_t bookSize) {
+    return entry.dataOffset >= 0 && entry.storedSize >= 0 && entry.dataOffset < bookSize &&
+           entry.storedSize <= bookSize;
+}
+
+void extractBlock(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip,
+                  sword::LZSSCompress& decompressor) {
+    // A block that ends past the end of the file is read short; the missing
+    // bytes stay zero and the full stored size still goes to the decompressor.
+    // The extra byte keeps the buffer non-null for an empty block, which the
+    // decompressor would otherwise take as "no new input".
+    std::vector<char> stored(static_cast<std::size_t>(entry.storedSize) + 1, '\0');
+    platform::seekDescriptor(bookFile, entry.dataOffset, 0);
+    platform::readDescriptor(bookFile, stored.data(), static_cast<std::size_t>(entry.storedSize));
+
+    unsigned long storedLength = static_cast<unsigned long>(entry.storedSize);
+    decompressor.setCompressedBuf(&storedLength, stored.data());
+    unsigned long textLength = 0;
+    const char* decompressed = decompressor.getUncompressedBuf(&textLength);
+
+    std::string_view text(decompressed, textLength);
+    text = text.substr(0, text.find('\0'));
+    text = cutAtPicture(text);
+
+    if (strip) {
+        std::string filtered(text);
+        removeAll(filtered, "\\v1 ");
+        removeAll(filtered, "\\v0 ");
+        output.write(filtered);
+    } else {
+        output.write(text);
+    }
+    output.put('\n');
+}
+
+}  // namespace quillon

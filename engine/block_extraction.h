@@ -1,0 +1,48 @@
+// Turning one viewable block into output: read its stored bytes from
+// Book.dat, expand them with the SWORD library's LZSS decompressor, end the
+// text before its first picture group, optionally remove the hidden-text
+// tags, and write it followed by a line break.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/book_records.h"
+
+namespace sword {
+class LZSSCompress;
+}
+
+namespace quillon {
+
+class OutputStream;
+
+// The byte written in front of a block to mark where a section begins
+// (the character ÷ in code page 1252).
+constexpr char kSectionMarker = '\xF7';
+
+void writeSectionMarker(OutputStream& output);
+
+// The text up to, not including, its first "{\pict" (matched exactly).
+std::string_view cutAtPicture(std::string_view text);
+
+// Removes occurrences of `needle` from `text`. After each removal the search
+// goes on one byte past the position where the removed occurrence began, so an
+// occurrence directly following a removed one stays, as does one formed by
+// the removal joining its neighbours: of n adjacent needles, n/2 remain.
+// Runs in time linear in the text's length.
+void removeAll(std::string& text, std::string_view needle);
+
+// Whether the entry's stored bytes start inside a Book.dat of `bookSize`
+// bytes and are no more than the whole file. An entry that starts inside the
+// file but runs past its end still qualifies: it is read short.
+bool entryFitsBook(const ViewableBlockEntry& entry, std::int64_t bookSize);
+
+// Writes the block of `entry` to `output`: the decompressed text up to its
+// first zero byte, cut at its first picture, with "\v1 " and then "\v0 "
+// removed when `strip` is set, followed by a line break. The entry must fit
+// the book (entryFitsBook).
+void extractBlock(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip,
+                  sword::LZSSCompress& decompressor);
+
+}  // namespace quillon

@@ -1,0 +1,60 @@
+#include "engine/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace quillon::testing {
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("quillon-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Tests may leave read-only files or folders behind.
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    ASSERT_TRUE(out.flush()) << path;
+}
+
+Converted convertLayout(const bookwriter::StepBookLayout& layout, bool insertMarkers, bool stripTags) {
+    TempDir dir;
+    EXPECT_TRUE(bookwriter::writeStepBook(dir.str(), layout));
+    Converted converted;
+    converted.result = runConversion({dir.str(), dir.file("out.rtf"), insertMarkers, stripTags});
+    if (converted.result.succeeded) converted.output = readFile(dir.file("out.rtf"));
+    return converted;
+}
+
+std::string asOutputLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        if (c == '\n') line += '\r';
+        line += c;
+    }
+    return line + "\r\n";
+}
+
+}  // namespace quillon::testing

@@ -1,0 +1,43 @@
+// Helpers shared by the tests: throwaway folders, whole-file reads and
+// writes, and books built with the Step book writer.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "engine/conversion.h"
+#include "tools/bookwriter/step_book_writer.h"
+
+namespace quillon::testing {
+
+// A fresh folder under the system's temporary folder, removed with its content.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& content);
+
+struct Converted {
+    ConversionResult result;
+    std::string output;  // the output file's bytes, when the run succeeded
+};
+
+// Writes the book into a throwaway folder and converts it to a file there.
+Converted convertLayout(const bookwriter::StepBookLayout& layout, bool insertMarkers, bool stripTags);
+
+// The bytes a block's text becomes in the output: each LF as CR LF, then CR LF.
+std::string asOutputLine(const std::string& text);
+
+}  // namespace quillon::testing
