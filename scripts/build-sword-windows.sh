@@ -39,7 +39,7 @@ source_version() {
 enable_deb_src() {
     local f=/etc/apt/sources.list.d/debian.sources
     if [ -f "$f" ]; then
-        if grep -Eq '^Types:.*\bdeb\b' "$f" && ! grep -Eq '^Types:.*\bdeb-src\b' "$f"; then
+        if grep -E '^Types:' "$f" | grep -vqw deb-src; then
             "${sudo_cmd[@]}" sed -i -E '/^Types:/{/\bdeb-src\b/!s/$/ deb-src/}' "$f"
         fi
     elif [ -f /etc/apt/sources.list ] && ! grep -Eq '^deb-src ' /etc/apt/sources.list; then
@@ -59,6 +59,8 @@ if [ -z "$version" ]; then
     exit 1
 fi
 
+mkdir -p "$cache_root"
+cache_root=$(cd "$cache_root" && pwd)
 cache_dir=$cache_root/sword-mingw-i686-${version//:/_}
 if [ -f "$cache_dir/lib/libsword.a" ]; then
     echo "$cache_dir" >&3
@@ -88,7 +90,8 @@ if [ ! -f "$orig" ]; then
 fi
 
 # Only the library: the top-level files and include/, src/, cmake/.
-mapfile -t entries < <(tar -tJf "$orig")
+tar -tJf "$orig" > "$work/entries"
+mapfile -t entries < "$work/entries"
 top=${entries[0]%%/*}
 keep=("$top/include" "$top/src" "$top/cmake")
 for e in "${entries[@]}"; do
@@ -106,9 +109,9 @@ src=$work/src/$top
 mkdir -p "$src/bindings"
 : > "$src/bindings/flatapi.cpp"
 
-# The +dfsg tarball drops SWORD's bundled regex and mingw has no <regex.h>;
-# USECXX11REGEX makes SWORD use std::regex, but its CMake still insists on
-# finding a regex.h.
+# USECXX11REGEX makes SWORD use std::regex. Its CMake still wants a regex.h:
+# without one it compiles the bundled regex.c, which the +dfsg tarball lacks
+# (and mingw has no <regex.h>).
 mkdir "$work/regex-stub"
 : > "$work/regex-stub/regex.h"
 
