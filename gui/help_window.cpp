@@ -61,7 +61,7 @@ INT_PTR CALLBACK helpDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             return TRUE;
         default: return FALSE;
         }
-    } catch (const std::exception&) {
+    } catch (...) {
         return FALSE;
     }
 }

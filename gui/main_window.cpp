@@ -133,6 +133,8 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     } catch (const std::exception& error) {
         MessageBoxA(dialog, error.what(), kErrorCaption, MB_OK | MB_ICONERROR);
         return TRUE;
+    } catch (...) {
+        return FALSE;
     }
 }
 
