@@ -7,6 +7,10 @@ packages=(
     libsword-dev
     libgtest-dev
     libreoffice-writer-nogui
+    # The Windows build and its tests under Wine.
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
+    wine wine32:i386 xvfb xdotool
+    icoutils imagemagick librsvg2-bin
 )
 
 missing=()
@@ -21,6 +25,10 @@ sudo=()
 if [[ $(id -u) -ne 0 ]]; then
     command -v sudo >/dev/null || { echo "Please run as root or install sudo: missing ${missing[*]}" >&2; exit 1; }
     sudo=(sudo)
+fi
+# wine32 is an i386 package.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -q

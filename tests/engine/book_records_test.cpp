@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <filemgr.h>
 
+#include "engine/platform.h"
 #include "engine/test_support.h"
 
 namespace quillon {
@@ -19,11 +19,12 @@ class FileWith {
 public:
     explicit FileWith(const std::string& bytes) {
         testing::writeFile(dir_.file("records"), bytes);
-        fd_ = ::open(dir_.file("records").c_str(), O_RDONLY);
+        // Opened as the engine opens book files: binary, on every system.
+        fd_ = sword::FileMgr::openFileReadOnly(platform::libraryPath(dir_.file("records")).c_str());
     }
-    ~FileWith() { ::close(fd_); }
+    ~FileWith() { platform::closeDescriptor(fd_); }
     int fd() const { return fd_; }
-    off_t position() const { return ::lseek(fd_, 0, SEEK_CUR); }
+    std::int64_t position() const { return platform::seekDescriptor(fd_, 0, 1); }
 
 private:
     TempDir dir_;

@@ -65,18 +65,5 @@ TEST(OutputFileTest, AbandonedOutputKeepsTheOldContent) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-TEST(OutputFileTest, FolderThatTakesNoNewFilesIsWrittenStraightThrough) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
-    TempDir dir;
-    writeFile(dir.file("out.rtf"), "old");
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    OutputFile output;
-    ASSERT_TRUE(output.open(dir.file("out.rtf")));
-    output.stream().write("new");
-    EXPECT_TRUE(output.commit());
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
-    EXPECT_EQ(readFile(dir.file("out.rtf")), "new");
-}
-
 }  // namespace
 }  // namespace quillon

@@ -4,16 +4,19 @@
 
 #include <atomic>
 #include <fstream>
+#include <random>
 #include <sstream>
 
-#include <unistd.h>
+#include "engine/platform.h"
 
 namespace quillon::testing {
 
 TempDir::TempDir() {
+    // Unique across the test processes that CTest runs side by side.
+    static const unsigned processTag = std::random_device{}();
     static std::atomic<int> counter{0};
     path_ = std::filesystem::temp_directory_path() /
-            ("quillon-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+            ("quillon-test-" + std::to_string(processTag) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
 }
@@ -46,6 +49,16 @@ Converted convertLayout(const bookwriter::StepBookLayout& layout, bool insertMar
     converted.result = runConversion({dir.str(), dir.file("out.rtf"), insertMarkers, stripTags});
     if (converted.result.succeeded) converted.output = readFile(dir.file("out.rtf"));
     return converted;
+}
+
+std::string inFolder(const std::string& folder, const std::string& name) {
+    return folder + platform::kPathSeparator + name;
+}
+
+const char kConvertedBook[] = "{\\rtf1 \r\ntext\r\n\xF7}\r\n";
+
+void BookAndOutputTest::SetUp() {
+    ASSERT_TRUE(bookwriter::writeStepBook(book_.str(), bookwriter::layoutOf({"{\\rtf1 ", "text", "}"}, 1)));
 }
 
 std::string asOutputLine(const std::string& text) {

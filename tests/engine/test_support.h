@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "engine/conversion.h"
@@ -36,6 +37,22 @@ struct Converted {
 
 // Writes the book into a throwaway folder and converts it to a file there.
 Converted convertLayout(const bookwriter::StepBookLayout& layout, bool insertMarkers, bool stripTags);
+
+// `name` in `folder`, joined with the separator the engine adds to a folder.
+std::string inFolder(const std::string& folder, const std::string& name);
+
+// A Step book of three blocks and a folder for output, for tests of whole runs.
+class BookAndOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    ConversionResult convertTo(const std::string& output) { return runConversion({book_.str(), output, true, true}); }
+
+    TempDir book_;
+    TempDir out_;
+};
+
+// What the book of BookAndOutputTest becomes with markers and stripping on.
+extern const char kConvertedBook[];
 
 // The bytes a block's text becomes in the output: each LF as CR LF, then CR LF.
 std::string asOutputLine(const std::string& text);

@@ -1,0 +1,10 @@
+// Who makes Quillon and where to find it; the help text shows these.
+#pragma once
+
+namespace quillon::gui {
+
+inline constexpr char kSupportSite[] = "https://quillon.example.org/";
+inline constexpr char kCreditLine[] = "Made by the Quillon developers";
+inline constexpr char kAuthor[] = "the Quillon developers";
+
+}  // namespace quillon::gui
