@@ -141,7 +141,7 @@ std::string resolveOutputPath(const std::string& outputPath) {
     const platform::PathKind kind = platform::pathKind(outputPath);
     const bool takenAsFolder = kind == platform::PathKind::folder || kind == platform::PathKind::missing;
     if (!takenAsFolder || outputPath.find('.') != std::string::npos) return outputPath;
-    if (!outputPath.empty() && platform::isPathSeparator(outputPath.back())) return outputPath + "stepbook.rtf";
+    if (!outputPath.empty() && outputPath.back() == platform::kPathSeparator) return outputPath + "stepbook.rtf";
     return outputPath + platform::kPathSeparator + "stepbook.rtf";
 }
 

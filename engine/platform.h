@@ -14,9 +14,6 @@ namespace quillon::platform {
 // The separator the output-path rule appends before "stepbook.rtf".
 extern const char kPathSeparator;
 
-// Whether `c` separates folders in a path ('\\' and '/' on Windows).
-bool isPathSeparator(char c);
-
 // --- Book files: descriptors opened by sword::FileMgr::openFileReadOnly ---
 
 // The path to hand to the SWORD library for `path` as the user gave it.

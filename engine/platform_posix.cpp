@@ -12,8 +12,6 @@ namespace quillon::platform {
 
 const char kPathSeparator = '/';
 
-bool isPathSeparator(char c) { return c == '/'; }
-
 std::string libraryPath(const std::string& path) { return path; }
 
 std::size_t readDescriptor(int fd, void* buffer, std::size_t count) {

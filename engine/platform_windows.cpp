@@ -16,8 +16,6 @@ namespace quillon::platform {
 
 const char kPathSeparator = '\\';
 
-bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
-
 std::string libraryPath(const std::string& path) {
     // SWORD opens files through UTF-8 names on Windows.
     if (path.empty()) return path;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/platform.h"
 #include "engine/test_support.h"
 
 namespace quillon {
@@ -152,7 +153,8 @@ TEST(ResolveOutputPathTest, FoldersAndMissingPathsWithoutADotReceiveStepbookRtf)
     EXPECT_EQ(resolveOutputPath("relative-name"), inFolder("relative-name", "stepbook.rtf"));
     if (dotFree) {
         EXPECT_EQ(resolveOutputPath(base + "/Out"), inFolder(base + "/Out", "stepbook.rtf"));
-        EXPECT_EQ(resolveOutputPath(base + "/Out/"), base + "/Out/stepbook.rtf");
+        const std::string endsInSeparator = base + "/Out" + platform::kPathSeparator;
+        EXPECT_EQ(resolveOutputPath(endsInSeparator), endsInSeparator + "stepbook.rtf");
         EXPECT_EQ(resolveOutputPath(base + "/existing"), base + "/existing");
     }
 }
