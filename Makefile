@@ -1,10 +1,17 @@
 # Convenience wrapper around CMake. `make demo` sets everything up and converts
-# the sample book; `make test` builds and runs the whole test suite.
+# the sample book; `make test` builds and runs the whole test suite, once as
+# built for release and once under the sanitizers; `make bench` measures.
 BUILD_DIR ?= build
+ASAN_BUILD_DIR ?= build-asan
 JOBS ?= $(shell nproc)
 DEMO_OUTPUT = $(BUILD_DIR)/demo/psalms.rtf
 
-.PHONY: all deps configure build demo test clean
+# Every sanitizer report ends the program with a status no test expects
+# (a refused book exits with 1, so a report must not).
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:exitcode=86:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
+                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
+
+.PHONY: all deps configure build build-asan demo test bench clean
 
 all: build
 
@@ -17,13 +24,18 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+build-asan: deps
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE=ON
+	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
+
 demo: build
 	mkdir -p $(BUILD_DIR)/demo
 	$(BUILD_DIR)/cli/quillon-cli $(BUILD_DIR)/samples/psalms $(DEMO_OUTPUT)
 	@echo "Converted the sample book into $(abspath $(DEMO_OUTPUT))"
 
-test: build
+test: build build-asan
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR)

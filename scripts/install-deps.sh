@@ -6,6 +6,7 @@ packages=(
     build-essential cmake pkg-config
     libsword-dev
     libgtest-dev
+    clang libclang-rt-14-dev
     libreoffice-writer-nogui
 )
 
