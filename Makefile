@@ -11,7 +11,10 @@ DEMO_OUTPUT = $(BUILD_DIR)/demo/psalms.rtf
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:exitcode=86:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
 
-.PHONY: all deps configure build build-asan demo test bench clean
+FUZZ_SECONDS ?= 3600
+FUZZ_DIR = $(ASAN_BUILD_DIR)/fuzz
+
+.PHONY: all deps configure build build-asan demo test fuzz bench clean
 
 all: build
 
@@ -36,6 +39,12 @@ demo: build
 test: build build-asan
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# A longer fuzzing run than the minute `make test` gives it, on one core.
+fuzz: build-asan
+	$(SANITIZER_ENV) $(FUZZ_DIR)/quillon-fuzz-conversion -max_total_time=$(FUZZ_SECONDS) \
+		-rss_limit_mb=1024 -timeout=10 -max_len=8192 -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
+		$(FUZZ_DIR)/corpus $(FUZZ_DIR)/seeds
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR)
