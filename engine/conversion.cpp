@@ -23,9 +23,13 @@ const char kOpenFailureAdvice[] =
 // A book file descriptor that is closed when it goes out of scope.
 class BookFile {
 public:
+    // Only regular files are opened: opening a FIFO would wait for a writer
+    // that never comes. A folder opens like a file on some systems; the size
+    // check refuses it, and anything swapped in between the two checks.
     explicit BookFile(const std::string& path)
-        : fd_(sword::FileMgr::openFileReadOnly(platform::libraryPath(path).c_str())) {
-        // A folder opens like a file on some systems; it is no book file.
+        : fd_(platform::pathKind(path) == platform::PathKind::regularFile
+                  ? sword::FileMgr::openFileReadOnly(platform::libraryPath(path).c_str())
+                  : -1) {
         if (fd_ >= 0) size_ = platform::regularFileSize(fd_);
     }
     ~BookFile() {

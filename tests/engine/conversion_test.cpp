@@ -249,40 +249,5 @@ TEST_F(RunConversionExitTest, WriteFailureIsAFailure) {
     EXPECT_EQ(result.message, "Could not write file: /dev/full");
 }
 
-TEST(RunConversionDamageTest, DamagedBooksAreRefusedWithAMessageNamingTheFile) {
-    struct Case {
-        const char* name;
-        void (*damage)(StepBookLayout&);
-        const char* file;
-    };
-    const Case cases[] = {
-        {"book header below 16", [](StepBookLayout& l) { l.bookHeaderLength = 12; }, "Book.dat"},
-        {"index header below 16", [](StepBookLayout& l) { l.indexHeaderLength = 0; }, "Viewable.idx"},
-        {"negative prefix length", [](StepBookLayout& l) { l.prefixedLength = -5; }, "Book.dat"},
-        {"prefix past the end", [](StepBookLayout& l) { l.prefixedLength = 1 << 30; }, "Book.dat"},
-        {"counts beyond the entries", [](StepBookLayout& l) { l.blockCount = 1000; }, "Viewable.idx"},
-        {"index cut inside an entry", [](StepBookLayout& l) { l.viewableIdxCut = 32 + 12 + 5; }, "Viewable.idx"},
-        {"negative offset", [](StepBookLayout& l) { l.blocks[1].dataOffset = -1; }, "Viewable.idx"},
-        {"offset past the end", [](StepBookLayout& l) { l.blocks[1].dataOffset = 1 << 20; }, "Viewable.idx"},
-        {"huge stored size", [](StepBookLayout& l) { l.blocks[1].storedSize = INT32_MAX; }, "Viewable.idx"},
-        {"empty index", [](StepBookLayout& l) { l.viewableIdxCut = 0; }, "Viewable.idx"},
-        {"empty book", [](StepBookLayout& l) { l.bookDatCut = 0; }, "Book.dat"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        StepBookLayout layout = bookwriter::layoutOf({"first", "second", "third"}, 1);
-        c.damage(layout);
-        TempDir dir;
-        ASSERT_TRUE(bookwriter::writeStepBook(dir.str(), layout));
-        writeFile(dir.file("out.rtf"), "precious");
-        const ConversionResult result = runConversion({dir.str(), dir.file("out.rtf"), true, true});
-        EXPECT_FALSE(result.succeeded);
-        EXPECT_EQ(result.message.rfind("The Step book file " + dir.file(c.file) + " is damaged: ", 0), 0u)
-            << result.message;
-        EXPECT_EQ(result.message.find('\n'), std::string::npos) << result.message;
-        EXPECT_EQ(readFile(dir.file("out.rtf")), "precious");
-    }
-}
-
 }  // namespace
 }  // namespace quillon
