@@ -2,7 +2,6 @@
 // every block written; see conversion.h.
 #include "engine/conversion.h"
 
-#include <lzsscomprs.h>
 #include <filemgr.h>
 
 #include <algorithm>
@@ -73,8 +72,6 @@ std::string withTrailingSeparator(const std::string& folder) {
 }
 
 ConversionResult convert(const ConversionRequest& request) {
-    sword::LZSSCompress decompressor;
-
     const std::string folder = withTrailingSeparator(request.bookFolder);
     const std::string bookPath = folder + "Book.dat";
     BookFile book(bookPath);
@@ -108,6 +105,7 @@ ConversionResult convert(const ConversionRequest& request) {
     }
 
     OutputStream& stream = output.stream();
+    BlockExtractor extractor;
     for (std::int64_t entry = 0; entry < plan.entryCount(); ++entry) {
         const BlockTreatment treatment = plan.treatmentOf(entry);
         ViewableBlockEntry blockEntry;
@@ -118,7 +116,7 @@ ConversionResult convert(const ConversionRequest& request) {
             return damaged(indexPath, "entry " + std::to_string(entry) + " points outside Book.dat");
         }
         if (treatment.marker) writeSectionMarker(stream);
-        extractBlock(book.descriptor(), blockEntry, stream, treatment.strip, decompressor);
+        extractor.extract(book.descriptor(), blockEntry, stream, treatment.strip);
         if (stream.failed()) break;
     }
 
