@@ -40,6 +40,9 @@ test: build build-asan
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS)
 
+bench: build
+	$(BUILD_DIR)/bench/quillon-bench
+
 # A longer fuzzing run than the minute `make test` gives it, on one core.
 fuzz: build-asan
 	$(SANITIZER_ENV) $(FUZZ_DIR)/quillon-fuzz-conversion -max_total_time=$(FUZZ_SECONDS) \
