@@ -1,6 +1,7 @@
 // Block text extraction; see block_extraction.h.
 #include "engine/block_extraction.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -43,12 +44,13 @@ bool entryFitsBook(const ViewableBlockEntry& entry, std::int64_t bookSize) {
            entry.storedSize <= bookSize;
 }
 
-std::string_view LzssDecoder::decode(char* stored, unsigned long storedSize) {
+std::string& LzssDecoder::decode(char* stored, unsigned long storedSize) {
     text_.clear();
     setCompressedBuf(&storedSize, stored);
     unsigned long textLength = 0;
     getUncompressedBuf(&textLength);
-    return std::string_view(text_).substr(0, textLength);
+    text_.resize(std::min<std::size_t>(text_.size(), textLength));
+    return text_;
 }
 
 unsigned long LzssDecoder::sendChars(char* chars, unsigned long count) {
@@ -67,18 +69,15 @@ void BlockExtractor::extract(int bookFile, const ViewableBlockEntry& entry, Outp
     const std::size_t read = platform::readDescriptor(bookFile, stored_.data(), storedSize);
     std::memset(stored_.data() + read, 0, stored_.size() - read);
 
-    std::string_view text = decoder_.decode(stored_.data(), storedSize);
-    text = text.substr(0, text.find('\0'));
-    text = cutAtPicture(text);
-
+    // The text is edited where it was decoded: a damaged entry can make a
+    // block of many megabytes, and a copy would double the memory it takes.
+    std::string& text = decoder_.decode(stored_.data(), storedSize);
+    text.resize(cutAtPicture(std::string_view(text).substr(0, text.find('\0'))).size());
     if (strip) {
-        filtered_.assign(text);
-        removeAll(filtered_, "\\v1 ");
-        removeAll(filtered_, "\\v0 ");
-        output.write(filtered_);
-    } else {
-        output.write(text);
+        removeAll(text, "\\v1 ");
+        removeAll(text, "\\v0 ");
     }
+    output.write(text);
     output.put('\n');
 }
 

@@ -12,7 +12,6 @@
 
 #include "engine/book_records.h"
 
-
 namespace quillon {
 
 class OutputStream;
@@ -44,9 +43,9 @@ bool entryFitsBook(const ViewableBlockEntry& entry, std::int64_t bookSize);
 // decodes, which costs more than the decoding itself. The text is the same.
 class LzssDecoder : private sword::LZSSCompress {
 public:
-    // The text of `storedSize` stored bytes at `stored`, valid until the next
-    // call. `stored` must not be null, even for no bytes.
-    std::string_view decode(char* stored, unsigned long storedSize);
+    // The text of `storedSize` stored bytes at `stored`, the caller's to
+    // change until the next call. `stored` must not be null, even for no bytes.
+    std::string& decode(char* stored, unsigned long storedSize);
 
 private:
     unsigned long sendChars(char* chars, unsigned long count) override;
@@ -66,7 +65,6 @@ public:
 private:
     LzssDecoder decoder_;
     std::vector<char> stored_;
-    std::string filtered_;
 };
 
 }  // namespace quillon
