@@ -89,7 +89,9 @@ StepBookLayout soundLayout() { return bookwriter::layoutOf({"{\\rtf1 first", "se
 
 // Where the first stored block starts in soundLayout(), and the Book.dat size.
 constexpr std::int32_t kFirstBlockOffset = 16 + 4;
-std::int32_t soundBookSize() { return static_cast<std::int32_t>(bookwriter::buildStepBook(soundLayout()).bookDat.size()); }
+std::int32_t soundBookSize() {
+    return static_cast<std::int32_t>(bookwriter::buildStepBook(soundLayout()).bookDat.size());
+}
 
 // Offsets into Viewable.idx of soundLayout().
 constexpr std::size_t kIndexHeaderOffset = 16, kFirstEntryOffset = 32;
@@ -121,6 +123,7 @@ void replaceWith(const fs::path& file, const std::function<void(const fs::path&)
 }
 
 void makeFifo(const fs::path& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0); }
+void makeFolder(const fs::path& file) { ASSERT_TRUE(fs::create_directory(file)); }
 
 std::vector<HostileCase> hostileCases() {
     using L = StepBookLayout&;
@@ -180,11 +183,9 @@ std::vector<HostileCase> hostileCases() {
          Refusal::damagedIndex},
         // Something other than a file where a file should be.
         {"Book.dat is a folder", [](L) {}, Refusal::cannotOpenBook,
-         [](const fs::path& book) { replaceWith(book / "Book.dat", [](const fs::path& p) { fs::create_directory(p); }); }},
+         [](const fs::path& book) { replaceWith(book / "Book.dat", makeFolder); }},
         {"Viewable.idx is a folder", [](L) {}, Refusal::cannotOpenIndex,
-         [](const fs::path& book) {
-             replaceWith(book / "Viewable.idx", [](const fs::path& p) { fs::create_directory(p); });
-         }},
+         [](const fs::path& book) { replaceWith(book / "Viewable.idx", makeFolder); }},
         {"Book.dat is a FIFO", [](L) {}, Refusal::cannotOpenBook,
          [](const fs::path& book) { replaceWith(book / "Book.dat", makeFifo); }},
         {"Viewable.idx is a FIFO", [](L) {}, Refusal::cannotOpenIndex,
