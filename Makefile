@@ -1,13 +1,23 @@
 # Convenience wrapper around CMake. `make demo` sets everything up and converts
-# the sample book; `make test` builds and runs the whole test suite;
-# `make windows` cross-builds the Windows programs.
+# the sample book; `make test` builds and runs the whole test suite: as built
+# for release, under the sanitizers, and the Windows programs under Wine;
+# `make windows` cross-builds the Windows programs; `make bench` measures.
 BUILD_DIR ?= build
+ASAN_BUILD_DIR ?= build-asan
 WINDOWS_BUILD_DIR ?= build-windows
 RUN_UNDER_WINE = tests/windows/run-under-wine.sh
 JOBS ?= $(shell nproc)
 DEMO_OUTPUT = $(BUILD_DIR)/demo/psalms.rtf
 
-.PHONY: all deps configure build demo windows test clean
+# Every sanitizer report ends the program with a status no test expects
+# (a refused book exits with 1, so a report must not).
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:exitcode=86:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
+                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
+
+FUZZ_SECONDS ?= 3600
+FUZZ_DIR = $(ASAN_BUILD_DIR)/fuzz
+
+.PHONY: all deps configure build build-asan demo windows test fuzz bench clean
 
 all: build
 
@@ -19,6 +29,10 @@ configure: deps
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+build-asan: deps
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE=ON
+	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 
 demo: build
 	mkdir -p $(BUILD_DIR)/demo
@@ -35,9 +49,19 @@ windows: deps
 	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
 
 # The Windows tests run under Wine, in a throwaway prefix for the whole run.
-test: build windows
+test: build build-asan windows
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS)
 	$(RUN_UNDER_WINE) --session ctest --test-dir $(WINDOWS_BUILD_DIR) --output-on-failure -j $(JOBS)
 
+bench: build
+	$(BUILD_DIR)/bench/quillon-bench
+
+# A longer fuzzing run than the minute `make test` gives it, on one core.
+fuzz: build-asan
+	$(SANITIZER_ENV) $(FUZZ_DIR)/quillon-fuzz-conversion -max_total_time=$(FUZZ_SECONDS) \
+		-rss_limit_mb=1024 -timeout=10 -max_len=8192 -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
+		$(FUZZ_DIR)/corpus $(FUZZ_DIR)/seeds
+
 clean:
-	rm -rf $(BUILD_DIR) $(WINDOWS_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(WINDOWS_BUILD_DIR)

@@ -1,8 +1,7 @@
 // Block text extraction; see block_extraction.h.
 #include "engine/block_extraction.h"
 
-#include <lzsscomprs.h>
-
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -45,33 +44,40 @@ bool entryFitsBook(const ViewableBlockEntry& entry, std::int64_t bookSize) {
            entry.storedSize <= bookSize;
 }
 
-void extractBlock(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip,
-                  sword::LZSSCompress& decompressor) {
+std::string& LzssDecoder::decode(char* stored, unsigned long storedSize) {
+    text_.clear();
+    setCompressedBuf(&storedSize, stored);
+    unsigned long textLength = 0;
+    getUncompressedBuf(&textLength);
+    text_.resize(std::min<std::size_t>(text_.size(), textLength));
+    return text_;
+}
+
+unsigned long LzssDecoder::sendChars(char* chars, unsigned long count) {
+    text_.append(chars, count);
+    return count;
+}
+
+void BlockExtractor::extract(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip) {
     // A block that ends past the end of the file is read short; the missing
     // bytes stay zero and the full stored size still goes to the decompressor.
     // The extra byte keeps the buffer non-null for an empty block, which the
     // decompressor would otherwise take as "no new input".
-    std::vector<char> stored(static_cast<std::size_t>(entry.storedSize) + 1, '\0');
+    const auto storedSize = static_cast<std::size_t>(entry.storedSize);
+    stored_.resize(storedSize + 1);
     platform::seekDescriptor(bookFile, entry.dataOffset, 0);
-    platform::readDescriptor(bookFile, stored.data(), static_cast<std::size_t>(entry.storedSize));
+    const std::size_t read = platform::readDescriptor(bookFile, stored_.data(), storedSize);
+    std::memset(stored_.data() + read, 0, stored_.size() - read);
 
-    unsigned long storedLength = static_cast<unsigned long>(entry.storedSize);
-    decompressor.setCompressedBuf(&storedLength, stored.data());
-    unsigned long textLength = 0;
-    const char* decompressed = decompressor.getUncompressedBuf(&textLength);
-
-    std::string_view text(decompressed, textLength);
-    text = text.substr(0, text.find('\0'));
-    text = cutAtPicture(text);
-
+    // The text is edited where it was decoded: a damaged entry can make a
+    // block of many megabytes, and a copy would double the memory it takes.
+    std::string& text = decoder_.decode(stored_.data(), storedSize);
+    text.resize(cutAtPicture(std::string_view(text).substr(0, text.find('\0'))).size());
     if (strip) {
-        std::string filtered(text);
-        removeAll(filtered, "\\v1 ");
-        removeAll(filtered, "\\v0 ");
-        output.write(filtered);
-    } else {
-        output.write(text);
+        removeAll(text, "\\v1 ");
+        removeAll(text, "\\v0 ");
     }
+    output.write(text);
     output.put('\n');
 }
 

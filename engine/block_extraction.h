@@ -4,14 +4,13 @@
 // tags, and write it followed by a line break.
 #pragma once
 
+#include <lzsscomprs.h>
+
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/book_records.h"
-
-namespace sword {
-class LZSSCompress;
-}
 
 namespace quillon {
 
@@ -38,11 +37,34 @@ void removeAll(std::string& text, std::string_view needle);
 // file but runs past its end still qualifies: it is read short.
 bool entryFitsBook(const ViewableBlockEntry& entry, std::int64_t bookSize);
 
-// Writes the block of `entry` to `output`: the decompressed text up to its
-// first zero byte, cut at its first picture, with "\v1 " and then "\v0 "
-// removed when `strip` is set, followed by a line break. The entry must fit
-// the book (entryFitsBook).
-void extractBlock(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip,
-                  sword::LZSSCompress& decompressor);
+// SWORD's LZSS decompressor with the text gathered in a buffer of ours, which
+// grows by doubling and is kept from block to block. The library's own buffer
+// is reallocated and cleared a kilobyte beyond the end for every string it
+// decodes, which costs more than the decoding itself. The text is the same.
+class LzssDecoder : private sword::LZSSCompress {
+public:
+    // The text of `storedSize` stored bytes at `stored`, the caller's to
+    // change until the next call. `stored` must not be null, even for no bytes.
+    std::string& decode(char* stored, unsigned long storedSize);
+
+private:
+    unsigned long sendChars(char* chars, unsigned long count) override;
+
+    std::string text_;
+};
+
+// Writes blocks of one book; holds what can serve every block.
+class BlockExtractor {
+public:
+    // Writes the block of `entry` to `output`: the decompressed text up to
+    // its first zero byte, cut at its first picture, with "\v1 " and then
+    // "\v0 " removed when `strip` is set, followed by a line break. The entry
+    // must fit the book (entryFitsBook).
+    void extract(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip);
+
+private:
+    LzssDecoder decoder_;
+    std::vector<char> stored_;
+};
 
 }  // namespace quillon

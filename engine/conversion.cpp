@@ -2,7 +2,6 @@
 // every block written; see conversion.h.
 #include "engine/conversion.h"
 
-#include <lzsscomprs.h>
 #include <filemgr.h>
 
 #include <algorithm>
@@ -23,9 +22,13 @@ const char kOpenFailureAdvice[] =
 // A book file descriptor that is closed when it goes out of scope.
 class BookFile {
 public:
+    // Only regular files are opened: opening a FIFO would wait for a writer
+    // that never comes. A folder opens like a file on some systems; the size
+    // check refuses it, and anything swapped in between the two checks.
     explicit BookFile(const std::string& path)
-        : fd_(sword::FileMgr::openFileReadOnly(platform::libraryPath(path).c_str())) {
-        // A folder opens like a file on some systems; it is no book file.
+        : fd_(platform::pathKind(path) == platform::PathKind::regularFile
+                  ? sword::FileMgr::openFileReadOnly(platform::libraryPath(path).c_str())
+                  : -1) {
         if (fd_ >= 0) size_ = platform::regularFileSize(fd_);
     }
     ~BookFile() {
@@ -69,8 +72,6 @@ std::string withTrailingSeparator(const std::string& folder) {
 }
 
 ConversionResult convert(const ConversionRequest& request) {
-    sword::LZSSCompress decompressor;
-
     const std::string folder = withTrailingSeparator(request.bookFolder);
     const std::string bookPath = folder + "Book.dat";
     BookFile book(bookPath);
@@ -104,6 +105,7 @@ ConversionResult convert(const ConversionRequest& request) {
     }
 
     OutputStream& stream = output.stream();
+    BlockExtractor extractor;
     for (std::int64_t entry = 0; entry < plan.entryCount(); ++entry) {
         const BlockTreatment treatment = plan.treatmentOf(entry);
         ViewableBlockEntry blockEntry;
@@ -114,7 +116,7 @@ ConversionResult convert(const ConversionRequest& request) {
             return damaged(indexPath, "entry " + std::to_string(entry) + " points outside Book.dat");
         }
         if (treatment.marker) writeSectionMarker(stream);
-        extractBlock(book.descriptor(), blockEntry, stream, treatment.strip, decompressor);
+        extractor.extract(book.descriptor(), blockEntry, stream, treatment.strip);
         if (stream.failed()) break;
     }
 

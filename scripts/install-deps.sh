@@ -6,6 +6,7 @@ packages=(
     build-essential cmake pkg-config
     libsword-dev
     libgtest-dev
+    clang libclang-rt-14-dev
     libreoffice-writer-nogui
     # The Windows build and its tests under Wine.
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev

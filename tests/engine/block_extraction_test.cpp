@@ -101,6 +101,48 @@ TEST(EntryFitsBookTest, RefusesEntriesOutsideTheFile) {
     }
 }
 
+// What the SWORD library's own buffer holds after decompressing `stored`.
+std::string decompressedBySword(std::string stored) {
+    sword::LZSSCompress decompressor;
+    stored += '\0';  // never a null buffer, as the engine does it
+    unsigned long storedLength = stored.size() - 1;
+    decompressor.setCompressedBuf(&storedLength, stored.data());
+    unsigned long textLength = 0;
+    const char* text = decompressor.getUncompressedBuf(&textLength);
+    return std::string(text, textLength);
+}
+
+TEST(LzssDecoderTest, GivesTheLibrarysTextForAnyStoredBytes) {
+    std::mt19937 random(7);
+    auto randomBytes = [&random](std::size_t size) {
+        std::string bytes(size, '\0');
+        for (char& byte : bytes) byte = static_cast<char>(random());
+        return bytes;
+    };
+    std::string longText;
+    for (int k = 0; k < 3000; ++k) longText += "{\\b " + std::to_string(k) + "} verse\\v1 x\\v0 \n";
+    const std::string compressed = bookwriter::compressLzss(longText);
+    const std::string stored[] = {
+        "",
+        bookwriter::compressLzss("a"),
+        bookwriter::compressLzss(std::string(5000, ' ')),  // references to the ring buffer's initial spaces
+        compressed,
+        compressed.substr(0, compressed.size() / 2),        // cut inside the stream
+        compressed + std::string(40, '\0'),                 // zero-padded like a short read
+        std::string(64, '\0'),
+        std::string(64, '\xFF'),
+        randomBytes(1),
+        randomBytes(17),
+        randomBytes(100000),
+    };
+    LzssDecoder decoder;  // one decoder for all, as for the blocks of a book
+    for (const std::string& bytes : stored) {
+        SCOPED_TRACE(bytes.size());
+        std::string input = bytes + '\0';
+        EXPECT_EQ(decoder.decode(input.data(), bytes.size()), decompressedBySword(bytes));
+    }
+}
+
 // Converts a book whose only body block is `block`, between a plain first
 // block and a trailing block, and returns what the body block became.
 std::string bodyBlockOutput(const BlockSpec& block, bool strip) {

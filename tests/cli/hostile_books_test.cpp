@@ -1,0 +1,281 @@
+// Damaged and hostile books, run through the real quillon-cli in a child
+// process with a time limit and a memory limit: every shape must end in a
+// clear one-line refusal, exit status 1, and nothing lost or left behind at
+// the output path. Odd books that are still readable must convert, as
+// cheaply.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/test_support.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+using bookwriter::StepBookLayout;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+// Under AddressSanitizer the address space is reserved by the terabyte, so
+// only the peak resident memory can bound the child there.
+constexpr bool kUnderSanitizers = QUILLON_UNDER_SANITIZERS;
+constexpr rlim_t kAddressSpaceLimit = rlim_t{512} << 20;
+constexpr long kPeakMemoryLimitKb = kUnderSanitizers ? 160 * 1024 : 48 * 1024;
+constexpr unsigned kSecondsLimit = 20;
+
+struct ChildOutcome {
+    int exitCode = -1;   // -1 when the child did not exit normally
+    int signal = 0;      // what ended it otherwise
+    long peakMemoryKb = 0;
+    std::string out, err;
+};
+
+ChildOutcome runLimited(const std::vector<std::string>& args) {
+    TempDir capture;
+    const std::string outPath = capture.file("stdout"), errPath = capture.file("stderr");
+    std::vector<std::string> argv = {QUILLON_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (!std::freopen(outPath.c_str(), "w", stdout) || !std::freopen(errPath.c_str(), "w", stderr)) _exit(127);
+        if (!kUnderSanitizers) {
+            const rlimit addressSpace{kAddressSpaceLimit, kAddressSpaceLimit};
+            ::setrlimit(RLIMIT_AS, &addressSpace);
+        }
+        std::signal(SIGALRM, SIG_DFL);
+        ::alarm(kSecondsLimit);
+        ::execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ChildOutcome outcome;
+    if (::wait4(child, &status, 0, &usage) != child) return outcome;
+    if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+    outcome.peakMemoryKb = usage.ru_maxrss;
+    outcome.out = readFile(outPath);
+    outcome.err = readFile(errPath);
+    return outcome;
+}
+
+std::vector<std::string> folderListing(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Entry 0 opens the document, entry 1 is a body block, entry 2 trails.
+StepBookLayout soundLayout() { return bookwriter::layoutOf({"{\\rtf1 first", "second\\v1 x\\v0 ", "third}"}, 1); }
+
+// Where the first stored block starts in soundLayout(), and the Book.dat size.
+constexpr std::int32_t kFirstBlockOffset = 16 + 4;
+std::int32_t soundBookSize() {
+    return static_cast<std::int32_t>(bookwriter::buildStepBook(soundLayout()).bookDat.size());
+}
+
+// Offsets into Viewable.idx of soundLayout().
+constexpr std::size_t kIndexHeaderOffset = 16, kFirstEntryOffset = 32;
+
+enum class Refusal { damagedBook, damagedIndex, cannotOpenBook, cannotOpenIndex };
+
+struct HostileCase {
+    const char* name;
+    std::function<void(StepBookLayout&)> damage;
+    Refusal refusal;
+    std::function<void(const fs::path& book)> arrange = nullptr;  // changes to the written folder
+};
+
+std::string expectedMessageStart(Refusal refusal, const TempDir& book) {
+    const std::string advice = ".\n\nDid you select the folder containing your Step Book? Step books consist of "
+                               "multiple files in the same folder.\n";
+    switch (refusal) {
+    case Refusal::damagedBook: return "The Step book file " + book.file("Book.dat") + " is damaged: ";
+    case Refusal::damagedIndex: return "The Step book file " + book.file("Viewable.idx") + " is damaged: ";
+    case Refusal::cannotOpenBook: return "Could not open file: " + book.file("Book.dat") + advice;
+    case Refusal::cannotOpenIndex: return "Could not open file: " + book.file("Viewable.idx") + advice;
+    }
+    return {};
+}
+
+void replaceWith(const fs::path& file, const std::function<void(const fs::path&)>& make) {
+    fs::remove(file);
+    make(file);
+}
+
+void makeFifo(const fs::path& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0); }
+void makeFolder(const fs::path& file) { ASSERT_TRUE(fs::create_directory(file)); }
+
+std::vector<HostileCase> hostileCases() {
+    using L = StepBookLayout&;
+    const std::int32_t bookSize = soundBookSize();
+    return {
+        // Header records.
+        {"book header length 0", [](L l) { l.bookHeaderLength = 0; }, Refusal::damagedBook},
+        {"book header length 15", [](L l) { l.bookHeaderLength = 15; }, Refusal::damagedBook},
+        {"book header length -1", [](L l) { l.bookHeaderLength = -1; }, Refusal::damagedBook},
+        {"book header length -32768", [](L l) { l.bookHeaderLength = INT16_MIN; }, Refusal::damagedBook},
+        {"book header longer than the file", [](L l) { l.bookHeaderLength = INT16_MAX; l.bookDatCut = 100; },
+         Refusal::damagedBook},
+        {"index file header length 12", [](L l) { l.indexFileHeaderLength = 12; }, Refusal::damagedIndex},
+        {"index file header length -32768", [](L l) { l.indexFileHeaderLength = INT16_MIN; },
+         Refusal::damagedIndex},
+        {"index header length 0", [](L l) { l.indexHeaderLength = 0; }, Refusal::damagedIndex},
+        {"index header length -2", [](L l) { l.indexHeaderLength = -2; }, Refusal::damagedIndex},
+        {"index header longer than the file", [](L l) { l.indexHeaderLength = 5000; l.viewableIdxCut = 600; },
+         Refusal::damagedIndex},
+        // Book.dat's length-prefixed block.
+        {"negative L", [](L l) { l.prefixedLength = -5; }, Refusal::damagedBook},
+        {"L of -2^31", [](L l) { l.prefixedLength = INT32_MIN; }, Refusal::damagedBook},
+        {"L of 2^31-1", [](L l) { l.prefixedLength = INT32_MAX; }, Refusal::damagedBook},
+        {"L past the end", [](L l) { l.prefixedLength = 1 << 30; }, Refusal::damagedBook},
+        // Files that end early.
+        {"empty Book.dat", [](L l) { l.bookDatCut = 0; }, Refusal::damagedBook},
+        {"Book.dat cut inside its header", [](L l) { l.bookDatCut = 9; }, Refusal::damagedBook},
+        {"Book.dat cut inside L", [](L l) { l.bookDatCut = 18; }, Refusal::damagedBook},
+        {"Book.dat cut inside the prefixed block", [](L l) { l.prefixedContent = "abcdef"; l.bookDatCut = 22; },
+         Refusal::damagedBook},
+        {"empty Viewable.idx", [](L l) { l.viewableIdxCut = 0; }, Refusal::damagedIndex},
+        {"index cut inside its file header", [](L l) { l.viewableIdxCut = 7; }, Refusal::damagedIndex},
+        {"index cut inside its index header", [](L l) { l.viewableIdxCut = kIndexHeaderOffset + 9; },
+         Refusal::damagedIndex},
+        {"index cut inside an entry", [](L l) { l.viewableIdxCut = kFirstEntryOffset + 12 + 5; },
+         Refusal::damagedIndex},
+        {"index cut after the first entry", [](L l) { l.viewableIdxCut = kFirstEntryOffset + 12; },
+         Refusal::damagedIndex},
+        // Counts.
+        {"block count beyond the entries", [](L l) { l.blockCount = 1000; }, Refusal::damagedIndex},
+        {"block count 2^31-1", [](L l) { l.blockCount = INT32_MAX; }, Refusal::damagedIndex},
+        {"trailing count 2^31-1", [](L l) { l.trailingBlockCount = INT32_MAX; }, Refusal::damagedIndex},
+        {"trailing count -2^31", [](L l) { l.trailingBlockCount = INT32_MIN; }, Refusal::damagedIndex},
+        {"both counts at their extremes", [](L l) { l.blockCount = INT32_MIN; l.trailingBlockCount = INT32_MAX; },
+         Refusal::damagedIndex},
+        // Entries.
+        {"offset -1", [](L l) { l.blocks[1].dataOffset = -1; }, Refusal::damagedIndex},
+        {"offset -2^31", [](L l) { l.blocks[1].dataOffset = INT32_MIN; }, Refusal::damagedIndex},
+        {"offset at the end of Book.dat", [bookSize](L l) { l.blocks[1].dataOffset = bookSize; },
+         Refusal::damagedIndex},
+        {"offset past the end", [](L l) { l.blocks[2].dataOffset = 1 << 20; }, Refusal::damagedIndex},
+        {"offset 2^31-1", [](L l) { l.blocks[0].dataOffset = INT32_MAX; }, Refusal::damagedIndex},
+        {"stored size -1", [](L l) { l.blocks[1].storedSize = -1; }, Refusal::damagedIndex},
+        {"stored size -2^31", [](L l) { l.blocks[1].storedSize = INT32_MIN; }, Refusal::damagedIndex},
+        {"stored size 2^31-1", [](L l) { l.blocks[1].storedSize = INT32_MAX; }, Refusal::damagedIndex},
+        {"stored size beyond the whole file", [bookSize](L l) { l.blocks[2].storedSize = bookSize + 1; },
+         Refusal::damagedIndex},
+        // Something other than a file where a file should be.
+        {"Book.dat is a folder", [](L) {}, Refusal::cannotOpenBook,
+         [](const fs::path& book) { replaceWith(book / "Book.dat", makeFolder); }},
+        {"Viewable.idx is a folder", [](L) {}, Refusal::cannotOpenIndex,
+         [](const fs::path& book) { replaceWith(book / "Viewable.idx", makeFolder); }},
+        {"Book.dat is a FIFO", [](L) {}, Refusal::cannotOpenBook,
+         [](const fs::path& book) { replaceWith(book / "Book.dat", makeFifo); }},
+        {"Viewable.idx is a FIFO", [](L) {}, Refusal::cannotOpenIndex,
+         [](const fs::path& book) { replaceWith(book / "Viewable.idx", makeFifo); }},
+        {"Book.dat is missing", [](L) {}, Refusal::cannotOpenBook,
+         [](const fs::path& book) { fs::remove(book / "Book.dat"); }},
+        {"Viewable.idx is missing", [](L) {}, Refusal::cannotOpenIndex,
+         [](const fs::path& book) { fs::remove(book / "Viewable.idx"); }},
+    };
+}
+
+void expectBounded(const ChildOutcome& outcome) {
+    EXPECT_EQ(outcome.signal, 0) << "ended by signal " << outcome.signal << " (SIGALRM: over " << kSecondsLimit
+                                 << " s); stderr: " << outcome.err;
+    EXPECT_LT(outcome.peakMemoryKb, kPeakMemoryLimitKb);
+}
+
+TEST(HostileBooksTest, DamagedBooksAreRefusedAndLoseNothing) {
+    for (const HostileCase& c : hostileCases()) {
+        SCOPED_TRACE(c.name);
+        TempDir book, out;
+        StepBookLayout layout = soundLayout();
+        c.damage(layout);
+        ASSERT_TRUE(bookwriter::writeStepBook(book.str(), layout));
+        if (c.arrange) c.arrange(book.path());
+        const std::string messageStart = expectedMessageStart(c.refusal, book);
+        const bool damaged = c.refusal == Refusal::damagedBook || c.refusal == Refusal::damagedIndex;
+
+        writeFile(out.file("kept.rtf"), "precious");
+        for (const std::string& target : {out.file("kept.rtf"), out.file("new.rtf"), out.str()}) {
+            SCOPED_TRACE(target);
+            const ChildOutcome outcome = runLimited({book.str(), target});
+            expectBounded(outcome);
+            EXPECT_EQ(outcome.exitCode, 1);
+            EXPECT_EQ(outcome.out, "");
+            if (damaged) {
+                EXPECT_EQ(outcome.err.rfind(messageStart, 0), 0u) << outcome.err;
+                EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << "one line: " << outcome.err;
+            } else {
+                EXPECT_EQ(outcome.err, messageStart);
+            }
+            EXPECT_EQ(readFile(out.file("kept.rtf")), "precious");
+            EXPECT_EQ(folderListing(out.path()), std::vector<std::string>{"kept.rtf"});
+        }
+    }
+}
+
+struct ReadableCase {
+    const char* name;
+    std::function<void(StepBookLayout&)> oddity;
+    std::string expectedOutput;
+};
+
+TEST(HostileBooksTest, OddButReadableBooksConvertCheaply) {
+    using L = StepBookLayout&;
+    const std::string opening = "{\\rtf1 first\r\nsecondx\r\n\xF7";
+    const std::string sound = opening + "third}\r\n";
+    const std::int32_t bookSize = soundBookSize();
+    const std::string third = bookwriter::compressLzss("third}");
+    const ReadableCase cases[] = {
+        {"uncompressed sizes that lie",
+         [](L l) {
+             l.blocks[0].uncompressedSize = INT32_MAX;
+             l.blocks[1].uncompressedSize = -1;
+             l.blocks[2].uncompressedSize = INT32_MIN;
+         },
+         sound},
+        {"odd values in every unnamed field", [](L l) { l.unnamedFieldByte = 0xFF; }, sound},
+        {"header lengths at their largest",
+         [](L l) { l.bookHeaderLength = l.indexFileHeaderLength = l.indexHeaderLength = INT16_MAX; }, sound},
+        {"the last block runs past the end of Book.dat",
+         [&third](L l) { l.blocks[2].storedSize = static_cast<std::int32_t>(third.size()) + 3; },
+         opening + "third}"},
+        {"a stored size of the whole file from the first block",
+         [bookSize](L l) { l.blocks[2].dataOffset = kFirstBlockOffset; l.blocks[2].storedSize = bookSize; },
+         opening + "{\\rtf1 first"},
+    };
+    for (const ReadableCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir book, out;
+        StepBookLayout layout = soundLayout();
+        c.oddity(layout);
+        ASSERT_TRUE(bookwriter::writeStepBook(book.str(), layout));
+        const ChildOutcome outcome = runLimited({book.str(), out.file("book.rtf")});
+        expectBounded(outcome);
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        EXPECT_EQ(outcome.out + outcome.err, "");
+        EXPECT_EQ(readFile(out.file("book.rtf")).rfind(c.expectedOutput, 0), 0u) << readFile(out.file("book.rtf"));
+    }
+}
+
+}  // namespace
+}  // namespace quillon
