@@ -231,7 +231,7 @@ int main() {
             auto decodeAll = [&] {
                 for (const StoredBlock* entry : book.entries) {
                     std::string stored = entry->stored;
-                    checksum += engineDecoder.decode(stored.data(), stored.size()).size();
+                    checksum += engineDecoder.decompress(stored.data(), stored.size()).size();
                 }
             };
             double baseline = 1e100, decoding = 1e100, conversion = 1e100;

@@ -44,7 +44,7 @@ bool entryFitsBook(const ViewableBlockEntry& entry, std::int64_t bookSize) {
            entry.storedSize <= bookSize;
 }
 
-std::string& LzssDecoder::decode(char* stored, unsigned long storedSize) {
+std::string& LzssDecoder::decompress(char* stored, unsigned long storedSize) {
     text_.clear();
     setCompressedBuf(&storedSize, stored);
     unsigned long textLength = 0;
@@ -58,7 +58,7 @@ unsigned long LzssDecoder::sendChars(char* chars, unsigned long count) {
     return count;
 }
 
-void BlockExtractor::extract(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip) {
+void BlockExtractor::extractBlock(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip) {
     // A block that ends past the end of the file is read short; the missing
     // bytes stay zero and the full stored size still goes to the decompressor.
     // The extra byte keeps the buffer non-null for an empty block, which the
@@ -71,7 +71,7 @@ void BlockExtractor::extract(int bookFile, const ViewableBlockEntry& entry, Outp
 
     // The text is edited where it was decoded: a damaged entry can make a
     // block of many megabytes, and a copy would double the memory it takes.
-    std::string& text = decoder_.decode(stored_.data(), storedSize);
+    std::string& text = decoder_.decompress(stored_.data(), storedSize);
     text.resize(cutAtPicture(std::string_view(text).substr(0, text.find('\0'))).size());
     if (strip) {
         removeAll(text, "\\v1 ");

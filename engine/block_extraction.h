@@ -45,7 +45,7 @@ class LzssDecoder : private sword::LZSSCompress {
 public:
     // The text of `storedSize` stored bytes at `stored`, the caller's to
     // change until the next call. `stored` must not be null, even for no bytes.
-    std::string& decode(char* stored, unsigned long storedSize);
+    std::string& decompress(char* stored, unsigned long storedSize);
 
 private:
     unsigned long sendChars(char* chars, unsigned long count) override;
@@ -60,7 +60,7 @@ public:
     // its first zero byte, cut at its first picture, with "\v1 " and then
     // "\v0 " removed when `strip` is set, followed by a line break. The entry
     // must fit the book (entryFitsBook).
-    void extract(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip);
+    void extractBlock(int bookFile, const ViewableBlockEntry& entry, OutputStream& output, bool strip);
 
 private:
     LzssDecoder decoder_;

@@ -116,7 +116,7 @@ ConversionResult convert(const ConversionRequest& request) {
             return damaged(indexPath, "entry " + std::to_string(entry) + " points outside Book.dat");
         }
         if (treatment.marker) writeSectionMarker(stream);
-        extractor.extract(book.descriptor(), blockEntry, stream, treatment.strip);
+        extractor.extractBlock(book.descriptor(), blockEntry, stream, treatment.strip);
         if (stream.failed()) break;
     }
 
