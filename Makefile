@@ -17,12 +17,15 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:exitcode=86:detect_
 FUZZ_SECONDS ?= 3600
 FUZZ_DIR = $(ASAN_BUILD_DIR)/fuzz
 
-.PHONY: all deps configure build build-asan demo windows test fuzz bench clean
+.PHONY: all deps deps-all configure build build-asan demo windows test fuzz bench clean
 
 all: build
 
 deps:
 	scripts/install-deps.sh
+
+deps-all:
+	scripts/install-deps.sh --all
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
@@ -30,7 +33,7 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-build-asan: deps
+build-asan: deps-all
 	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE=ON
 	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 
@@ -41,7 +44,7 @@ demo: build
 
 # SWORD for Windows is built once per machine and cached outside the tree;
 # the script prints the folder holding it.
-windows: deps
+windows: deps-all
 	sword_root=$$(scripts/build-sword-windows.sh | tail -n 1) && \
 	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DQUILLON_SWORD_ROOT="$$sword_root" \
@@ -49,7 +52,7 @@ windows: deps
 	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
 
 # The Windows tests run under Wine, in a throwaway prefix for the whole run.
-test: build build-asan windows
+test: deps-all build build-asan windows
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS)
 	$(RUN_UNDER_WINE) --session ctest --test-dir $(WINDOWS_BUILD_DIR) --output-on-failure -j $(JOBS)

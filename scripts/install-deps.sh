@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, if any are missing.
+# Installs the Debian packages the build needs, if any are missing; with
+# --all also what the whole test suite needs (the sanitizer build, LibreOffice,
+# the Windows cross build and Wine).
+#
+#   install-deps.sh [--all]
 set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
     libsword-dev
     libgtest-dev
-    clang libclang-rt-14-dev
-    libreoffice-writer-nogui
-    # The Windows build and its tests under Wine.
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
-    wine wine32:i386 xvfb xdotool
-    icoutils imagemagick librsvg2-bin
 )
+if [[ ${1:-} == --all ]]; then
+    packages+=(
+        clang libclang-rt-14-dev
+        libreoffice-writer-nogui
+        g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
+        wine wine32:i386 xvfb xdotool
+        icoutils imagemagick librsvg2-bin
+    )
+fi
 
 missing=()
 for package in "${packages[@]}"; do
