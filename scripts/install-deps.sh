@@ -15,7 +15,7 @@ if [[ ${1:-} == --all ]]; then
     packages+=(
         clang libclang-rt-14-dev
         libreoffice-writer-nogui
-        g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
+        googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
         wine wine32:i386 xvfb xdotool
         icoutils imagemagick librsvg2-bin
     )
