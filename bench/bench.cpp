@@ -24,6 +24,7 @@
 
 #include "engine/block_extraction.h"
 #include "engine/conversion.h"
+#include "tools/bookwriter/scratch_folder.h"
 #include "tools/bookwriter/step_book_writer.h"
 
 namespace {
@@ -31,6 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using quillon::bookwriter::BlockSpec;
 using quillon::bookwriter::compressLzss;
+using quillon::bookwriter::ScratchFolder;
 using quillon::bookwriter::StepBookLayout;
 
 constexpr double kMegabyte = 1024.0 * 1024.0;
@@ -113,26 +115,6 @@ double secondsOf(const std::function<void()>& work) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quillon-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a scratch folder");
-        path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    std::string str() const { return path_.string(); }
-    std::string file(const char* name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
 void writeBook(const ScratchFolder& folder, const StepBookLayout& layout) {
     if (!quillon::bookwriter::writeStepBook(folder.str(), layout)) throw std::runtime_error("cannot write a book");
 }
@@ -213,7 +195,7 @@ int main() {
         // Throughput against the decompression alone.
         {
             const SharedBook book = bookOfCycles(12);
-            ScratchFolder folder;
+            ScratchFolder folder("quillon-bench-");
             writeBook(folder, book.layout);
             sword::LZSSCompress decompressor;
             unsigned long checksum = 0;
@@ -260,7 +242,7 @@ int main() {
             const std::vector<StoredBlock> blocks = {storedBlock("{\\rtf1 "), storedBlock(tagDenseText(8u << 20)),
                                                      storedBlock("}")};
             const SharedBook book = sharedBook(blocks, {0, 1, 2});
-            ScratchFolder folder;
+            ScratchFolder folder("quillon-bench-");
             writeBook(folder, book.layout);
             double stripped = 1e100, kept = 1e100;
             for (int k = 0; k < 3 * runs; ++k) {  // short runs: more of them, interleaved
@@ -278,7 +260,7 @@ int main() {
             std::vector<double> peaks;
             for (int cycles : {12, 48}) {
                 const SharedBook book = bookOfCycles(cycles);
-                ScratchFolder folder;
+                ScratchFolder folder("quillon-bench-");
                 writeBook(folder, book.layout);
                 const double peak = peakMemoryOfProgram(folder) / 1024.0;
                 peaks.push_back(peak);

@@ -11,33 +11,14 @@
 
 #include "engine/conversion.h"
 #include "fuzz/fuzz_input.h"
+#include "tools/bookwriter/scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using quillon::bookwriter::ScratchFolder;
 
 const char kKeptContent[] = "an earlier conversion";
-
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quillon-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    std::string file(const char* name) const { return (path_ / name).string(); }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 void writeWhole(const std::string& path, std::string_view content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -59,7 +40,7 @@ std::string readWhole(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const ScratchFolder folder;
+    static const ScratchFolder folder("quillon-fuzz-");
     const quillon::fuzz::FuzzCase input = quillon::fuzz::splitFuzzInput(data, size);
     writeWhole(folder.file("Book.dat"), input.bookDat);
     writeWhole(folder.file("Viewable.idx"), input.viewableIdx);

@@ -2,32 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "engine/platform.h"
 
 namespace quillon::testing {
-
-TempDir::TempDir() {
-    // Unique across the test processes that CTest runs side by side.
-    static const unsigned processTag = std::random_device{}();
-    static std::atomic<int> counter{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("quillon-test-" + std::to_string(processTag) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    // Tests may leave read-only files or folders behind.
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
-                                 ignored);
-    std::filesystem::remove_all(path_, ignored);
-}
 
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

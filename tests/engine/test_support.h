@@ -7,25 +7,12 @@
 #include <string>
 
 #include "engine/conversion.h"
+#include "tools/bookwriter/scratch_folder.h"
 #include "tools/bookwriter/step_book_writer.h"
 
 namespace quillon::testing {
 
-// A fresh folder under the system's temporary folder, removed with its content.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = bookwriter::ScratchFolder;
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
