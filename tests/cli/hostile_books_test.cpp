@@ -7,18 +7,17 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
-#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "cli/cli_child.h"
 #include "engine/test_support.h"
 
 namespace quillon {
@@ -26,7 +25,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using bookwriter::StepBookLayout;
+using testing::ChildLimits;
+using testing::ChildOutcome;
 using testing::readFile;
+using testing::runCli;
 using testing::TempDir;
 using testing::writeFile;
 
@@ -37,44 +39,12 @@ constexpr rlim_t kAddressSpaceLimit = rlim_t{512} << 20;
 constexpr long kPeakMemoryLimitKb = kUnderSanitizers ? 160 * 1024 : 48 * 1024;
 constexpr unsigned kSecondsLimit = 20;
 
-struct ChildOutcome {
-    int exitCode = -1;   // -1 when the child did not exit normally
-    int signal = 0;      // what ended it otherwise
-    long peakMemoryKb = 0;
-    std::string out, err;
-};
-
+// The limits every run of a damaged book must keep.
 ChildOutcome runLimited(const std::vector<std::string>& args) {
-    TempDir capture;
-    const std::string outPath = capture.file("stdout"), errPath = capture.file("stderr");
-    std::vector<std::string> argv = {QUILLON_CLI_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (std::string& arg : argv) pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (!std::freopen(outPath.c_str(), "w", stdout) || !std::freopen(errPath.c_str(), "w", stderr)) _exit(127);
-        if (!kUnderSanitizers) {
-            const rlimit addressSpace{kAddressSpaceLimit, kAddressSpaceLimit};
-            ::setrlimit(RLIMIT_AS, &addressSpace);
-        }
-        std::signal(SIGALRM, SIG_DFL);
-        ::alarm(kSecondsLimit);
-        ::execv(pointers[0], pointers.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ChildOutcome outcome;
-    if (::wait4(child, &status, 0, &usage) != child) return outcome;
-    if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
-    outcome.peakMemoryKb = usage.ru_maxrss;
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
-    return outcome;
+    ChildLimits limits;
+    limits.seconds = kSecondsLimit;
+    if (!kUnderSanitizers) limits.addressSpace = kAddressSpaceLimit;
+    return runCli(args, limits);
 }
 
 std::vector<std::string> folderListing(const fs::path& folder) {
