@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Convenience wrapper around CMake. `make demo` sets everything up and converts
 # the sample book; `make test` builds and runs the whole test suite: as built
 # for release, under the sanitizers, and the Windows programs under Wine;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quillon-bench: measures the conversion on books made with the book writer
 // and prints each figure beside its target. Exit status 1 when a target is
 // missed.
@@ -30,7 +31,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using quillon::bookwriter::BlockSpec;
+using quillon::bookwriter::BlockLayout;
 using quillon::bookwriter::compressLzss;
 using quillon::bookwriter::ScratchFolder;
 using quillon::bookwriter::StepBookLayout;
@@ -100,7 +101,7 @@ SharedBook sharedBook(const std::vector<StoredBlock>& distinct, const std::vecto
     }
     for (std::size_t index : order) {
         const StoredBlock& block = distinct[index];
-        book.layout.blocks.push_back(BlockSpec{"", std::string(), offsets[index], block.textSize,
+        book.layout.blocks.push_back(BlockLayout{"", std::string(), offsets[index], block.textSize,
                                                static_cast<std::int32_t>(block.stored.size())});
         book.entries.push_back(&block);
         book.textBytes += block.textSize;

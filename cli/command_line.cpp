@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Option parsing and the behaviour of quillon-cli.
 #include "cli/command_line.h"
 

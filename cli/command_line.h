@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command-line converter's logic, kept apart from main() so that tests
 // can drive it in-process.
 #pragma once

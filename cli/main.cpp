@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quillon-cli: converts a Step book folder into one RTF file.
 #include <iostream>
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross build for 32-bit Windows with Debian's mingw-w64.
 # The -posix compilers: GoogleTest needs std::mutex, and SWORD and the program
 # must share one thread model.

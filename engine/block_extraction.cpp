@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Block text extraction; see block_extraction.h.
 #include "engine/block_extraction.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Turning one viewable block into output: read its stored bytes from
 // Book.dat, expand them with the SWORD library's LZSS decompressor, end the
 // text before its first picture group, optionally remove the hidden-text

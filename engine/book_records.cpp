@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Readers of the Step book records; see book_records.h.
 #include "engine/book_records.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The records of a Step book's Book.dat and Viewable.idx, and their readers.
 //
 // Book.dat:      FileHeaderRecord, a length-prefixed block, then the stored

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The conversion run: opens the book and the output, walks the index and has
 // every block written; see conversion.h.
 #include "engine/conversion.h"

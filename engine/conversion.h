@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The engine's entry point: convert one Step book folder into one RTF file.
 #pragma once
 

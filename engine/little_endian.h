@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoding of little-endian integers from raw record bytes. Every record
 // reader goes through these, so no code depends on struct layout or on the
 // host's byte order.

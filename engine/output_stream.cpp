@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The buffered, line-feed translating output stream and the output file.
 #include "engine/output_stream.h"
 

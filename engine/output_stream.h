@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The RTF output: a buffered stream that stores every line feed as CR LF (the
 // same bytes on every platform), and the output file behind it, which only
 // replaces what is at the output path once the whole conversion has worked.

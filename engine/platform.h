@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The few operating-system calls the engine needs, with one implementation per
 // platform (platform_posix.cpp, platform_windows.cpp). Nothing else in the
 // engine talks to the operating system directly.

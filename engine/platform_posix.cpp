@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // POSIX implementation of the engine's platform layer.
 #include "engine/platform.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Windows implementation of the engine's platform layer. Paths arrive in the
 // system code page, as the narrow ("A") calls deliver them.
 #include "engine/platform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libFuzzer target: each input is a Step book (see fuzz_input.h), converted
 // with runConversion in a folder of its own. Besides what the sanitizers
 // catch, a run must keep the output promise: a failure leaves the output path

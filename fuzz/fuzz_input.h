@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How one fuzzer input becomes a conversion: an options byte, the length of
 // Book.dat as a 32-bit little-endian number, Book.dat's bytes, and then
 // Viewable.idx's bytes up to the end. A length past the end takes what is there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quillon-fuzz-seeds: writes the fuzzer's starting corpus, well-formed Step
 // books of several shapes made with the book writer, into a folder.
 #include <fstream>
@@ -10,7 +11,7 @@
 
 namespace {
 
-using quillon::bookwriter::BlockSpec;
+using quillon::bookwriter::BlockLayout;
 using quillon::bookwriter::compressLzss;
 using quillon::bookwriter::layoutOf;
 using quillon::bookwriter::StepBookLayout;
@@ -70,7 +71,7 @@ std::vector<Seed> seeds() {
     const auto verseSize = static_cast<std::int32_t>(compressLzss(verse(1) + verse(2)).size());
     for (int k = 0; k < 4; ++k) {
         shared.blocks.insert(shared.blocks.end() - 1,
-                             BlockSpec{"", std::string(), firstOffset + openingSize, 999999, verseSize});
+                             BlockLayout{"", std::string(), firstOffset + openingSize, 999999, verseSize});
     }
     shared.blocks.back().storedSize = verseSize + 50;
     shared.blocks.back().uncompressedSize = -1;

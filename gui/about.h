@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Who makes Quillon and where to find it; the help text shows these.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the whole program shares: its module instance, and the two windows'
 // dialog procedures.
 #pragma once

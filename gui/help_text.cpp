@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The help text. RTF control words start with a backslash, so a backslash
 // meant to be seen is doubled, and the division sign is the escape \'f7.
 #include "gui/help_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The help window: the help text in a read-only rich-edit area; a click on a
 // link opens the support web site.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quillon.exe: opens the main window and runs the message loop.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: the two paths, the two options, Convert, the pickers,
 // Help and Exit.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Owners for the Win32 resources the program takes: each is released by its
 // owner's destructor, or earlier by reset().
 #pragma once

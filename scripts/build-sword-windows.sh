@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds SWORD as a static i686 mingw-w64 library from Debian's source package
 # and caches it outside the source tree, keyed by the source package version.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages the build needs, if any are missing; with
 # --all also what the whole test suite needs (the sanitizer build, LibreOffice,
 # the Windows cross build and Wine).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Identifiers shared by quillon.rc and the code.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the real quillon-cli in a child process, with limits, and captures
 // what it prints (POSIX only).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quillon-cli: option parsing, and the contract scripts rely on: exit codes
 // and exactly what goes to stdout and stderr.
 #include "cli/command_line.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Damaged and hostile books, run through the real quillon-cli in a child
 // process with a time limit and a memory limit: every shape must end in a
 // clear one-line refusal, exit status 1, and nothing lost or left behind at

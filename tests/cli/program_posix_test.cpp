@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real quillon-cli program in a child process: its exit codes and output,
 // and how it fares under a file-size limit and without root's rights.
 #include <gtest/gtest.h>

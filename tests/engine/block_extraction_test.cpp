@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One block's way to the output: the picture cut, the tag filter, zero bytes,
 // line feeds, and stored bytes that do not match the entry's sizes.
 #include "engine/block_extraction.h"
@@ -13,7 +14,7 @@ using namespace std::string_literals;
 namespace quillon {
 namespace {
 
-using bookwriter::BlockSpec;
+using bookwriter::BlockLayout;
 using bookwriter::StepBookLayout;
 using testing::asOutputLine;
 using testing::convertLayout;
@@ -145,7 +146,7 @@ TEST(LzssDecoderTest, GivesTheLibrarysTextForAnyStoredBytes) {
 
 // Converts a book whose only body block is `block`, between a plain first
 // block and a trailing block, and returns what the body block became.
-std::string bodyBlockOutput(const BlockSpec& block, bool strip) {
+std::string bodyBlockOutput(const BlockLayout& block, bool strip) {
     StepBookLayout layout = bookwriter::layoutOf({"first", "", "last"}, 1);
     layout.blocks[1] = block;
     const testing::Converted converted = convertLayout(layout, false, strip);
@@ -161,7 +162,7 @@ std::string bodyBlockOutput(const BlockSpec& block, bool strip) {
 }
 
 std::string bodyBlockOutput(const std::string& text, bool strip) {
-    return bodyBlockOutput(BlockSpec{text, {}, {}, {}, {}}, strip);
+    return bodyBlockOutput(BlockLayout{text, {}, {}, {}, {}}, strip);
 }
 
 TEST(ExtractBlockTest, WritesTheBlockTextAndALineBreak) {
@@ -190,17 +191,17 @@ TEST(ExtractBlockTest, WritesTheBlockTextAndALineBreak) {
 
 TEST(ExtractBlockTest, TrustsTheDecompressedTextOverTheEntrysSizes) {
     const std::string text(5000, 'w');
-    BlockSpec understated{text, {}, {}, {}, {}};
+    BlockLayout understated{text, {}, {}, {}, {}};
     understated.uncompressedSize = 10;
     EXPECT_EQ(bodyBlockOutput(understated, false), text + "\r\n");
 
-    BlockSpec negative{text, {}, {}, {}, {}};
+    BlockLayout negative{text, {}, {}, {}, {}};
     negative.uncompressedSize = -7;
     EXPECT_EQ(bodyBlockOutput(negative, false), text + "\r\n");
 }
 
 TEST(ExtractBlockTest, EmptyStoredBlockGivesAnEmptyLineNotThePreviousText) {
-    BlockSpec empty{"", std::string(), {}, {}, {}};
+    BlockLayout empty{"", std::string(), {}, {}, {}};
     EXPECT_EQ(bodyBlockOutput(empty, false), "\r\n");
 }
 

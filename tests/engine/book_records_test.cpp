@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The record readers: field decoding, the lengths that drive skipping, and
 // what they say about files that end early or declare impossible lengths.
 #include "engine/book_records.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The conversion run: which entries are written and how, path rules, the
 // failure exits and their messages, and what a failed run leaves on disk.
 #include "engine/conversion.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The output stream's line-feed translation and buffering, and the output
 // file's promise: the path changes only when the whole output was written.
 #include "engine/output_stream.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the output file does with POSIX file-system features: permissions,
 // symbolic links, a folder that takes no new files and a device that
 // refuses writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers shared by the tests: throwaway folders, whole-file reads and
 // writes, and books built with the Step book writer.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // End-to-end tests of quillon.exe: each test starts the real program under
 // Wine and drives its windows the way a person would, through window
 // messages, with a real X mouse click for the help window's link.

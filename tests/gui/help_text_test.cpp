@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The help text is RTF that the rich-edit control reads: its header must be
 // exact, every backslash must start a control word the text means to use (a
 // stray single backslash before "v0" would hide text), and the braces must

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs the end-to-end tests of quillon.exe: a virtual X server, a throwaway
 # Wine prefix, a fake browser that records the addresses it is asked to open,
 # and the expected outputs made by the Linux quillon-cli. Screenshots of the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Converts the sample book with quillon-cli, both options on and both off, and
 # has LibreOffice read each result: the first and the last section's text must
 # come through, and with the options on the section markers must survive.

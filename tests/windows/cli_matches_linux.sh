@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # quillon-cli.exe under Wine must write byte for byte what the Linux
 # quillon-cli writes, for every combination of the two options, and must take
 # a book folder and an output path with letters beyond ASCII (they reach the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs Windows programs under Wine in a throwaway prefix.
 #
 #   run-under-wine.sh PROGRAM [ARGS...]     run one program (the build's

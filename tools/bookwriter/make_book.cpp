@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quillon-make-book: builds a Step book folder from RTF block files, one
 // index entry per file in the order given.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A throwaway folder to write books and outputs into, removed with its
 // content; shared by the tests, the benchmark and the fuzzer.
 #pragma once

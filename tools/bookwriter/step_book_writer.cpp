@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Step book writer; see step_book_writer.h.
 #include "tools/bookwriter/step_book_writer.h"
 
@@ -58,7 +59,7 @@ StepBookFiles buildStepBook(const StepBookLayout& layout) {
     book += layout.gapBeforeBlocks;
 
     std::string entries;
-    for (const BlockSpec& block : layout.blocks) {
+    for (const BlockLayout& block : layout.blocks) {
         const std::string stored = block.storedBytes.value_or(compressLzss(block.text));
         putInt32(entries, block.dataOffset.value_or(static_cast<std::int32_t>(book.size())));
         putInt32(entries, block.uncompressedSize.value_or(static_cast<std::int32_t>(block.text.size())));
@@ -94,7 +95,7 @@ bool writeStepBook(const std::string& folder, const StepBookLayout& layout) {
 
 StepBookLayout layoutOf(const std::vector<std::string>& texts, std::int32_t trailingBlockCount) {
     StepBookLayout layout;
-    for (const std::string& text : texts) layout.blocks.push_back(BlockSpec{text, {}, {}, {}, {}});
+    for (const std::string& text : texts) layout.blocks.push_back(BlockLayout{text, {}, {}, {}, {}});
     layout.trailingBlockCount = trailingBlockCount;
     return layout;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes Step books (Book.dat + Viewable.idx) from RTF blocks, for the sample
 // book, the tests and the benchmark. Every length and count can be set by
 // hand, so that odd and damaged books can be made as easily as sound ones.
@@ -14,7 +15,8 @@ namespace quillon::bookwriter {
 // The block's text compressed with SWORD's LZSS, as Book.dat stores it.
 std::string compressLzss(std::string_view text);
 
-struct BlockSpec {
+// One index entry and the stored bytes it points at.
+struct BlockLayout {
     std::string text;
     std::optional<std::string> storedBytes;  // stored instead of the compressed text
     // Entry fields; by default they describe the stored bytes truthfully.
@@ -24,7 +26,7 @@ struct BlockSpec {
 };
 
 struct StepBookLayout {
-    std::vector<BlockSpec> blocks;  // in index order
+    std::vector<BlockLayout> blocks;  // in index order
     std::int32_t trailingBlockCount = 1;
     std::optional<std::int32_t> blockCount;  // default: the number of blocks
 
