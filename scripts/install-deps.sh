@@ -35,8 +35,8 @@ if [[ $(id -u) -ne 0 ]]; then
     command -v sudo >/dev/null || { echo "Please run as root or install sudo: missing ${missing[*]}" >&2; exit 1; }
     sudo=(sudo)
 fi
-# wine32 is an i386 package.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+# wine32 is an i386 package: only the Windows tests need the architecture.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo[@]}" dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"
