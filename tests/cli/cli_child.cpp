@@ -7,21 +7,21 @@
 #include <csignal>
 #include <cstdio>
 
-#include "engine/test_support.h"
-
 namespace quillon::testing {
 
-ChildOutcome runCli(const std::vector<std::string>& args, const ChildLimits& limits) {
-    TempDir capture;
-    const std::string outPath = capture.file("stdout"), errPath = capture.file("stderr");
+StartedCli startCli(const std::vector<std::string>& args, const ChildLimits& limits) {
+    StartedCli started;
+    started.capture = std::make_unique<TempDir>();
+    const std::string outPath = limits.standardOutput.empty() ? started.capture->file("stdout") : limits.standardOutput;
+    const std::string errPath = started.capture->file("stderr");
     std::vector<std::string> argv = {QUILLON_CLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
     for (std::string& arg : argv) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
 
-    const pid_t child = ::fork();
-    if (child == 0) {
+    started.pid = ::fork();
+    if (started.pid == 0) {
         if (!std::freopen(outPath.c_str(), "w", stdout) || !std::freopen(errPath.c_str(), "w", stderr)) _exit(127);
         const rlimit fileSize{limits.fileSize, limits.fileSize};
         const rlimit addressSpace{limits.addressSpace, limits.addressSpace};
@@ -34,15 +34,19 @@ ChildOutcome runCli(const std::vector<std::string>& args, const ChildLimits& lim
         ::execv(pointers[0], pointers.data());
         _exit(127);
     }
+    return started;
+}
+
+ChildOutcome finishCli(StartedCli& started) {
     int status = 0;
     rusage usage{};
     ChildOutcome outcome;
-    if (::wait4(child, &status, 0, &usage) != child) return outcome;
+    if (started.pid <= 0 || ::wait4(started.pid, &status, 0, &usage) != started.pid) return outcome;
     if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
     outcome.peakMemoryKb = usage.ru_maxrss;
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
+    outcome.out = readFile(started.capture->file("stdout"));
+    outcome.err = readFile(started.capture->file("stderr"));
     return outcome;
 }
 
