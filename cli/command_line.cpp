@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
 #include "cli/batch.h"
@@ -99,11 +98,11 @@ CommandLine withOperands(CommandLine commandLine, const std::vector<std::string>
 }  // namespace
 
 CommandLine parseCommandLine(int argc, char* const argv[]) {
-    enum { optNoMarkers = 1000, optKeepTags, optHelp, optVersion, optLibrary, optJobs };
+    enum { optNoMarkers = 1000, optKeepTags, optVerbose, optHelp, optVersion, optLibrary, optJobs };
     static const option longOptions[] = {
         {"no-markers", no_argument, nullptr, optNoMarkers},
         {"keep-tags", no_argument, nullptr, optKeepTags},
-        {"verbose", no_argument, nullptr, 'v'},
+        {"verbose", no_argument, nullptr, optVerbose},
         {"library", required_argument, nullptr, optLibrary},
         {"jobs", required_argument, nullptr, optJobs},
         {"help", no_argument, nullptr, optHelp},
@@ -119,26 +118,23 @@ CommandLine parseCommandLine(int argc, char* const argv[]) {
     opterr = 0;
 
     // The option the user typed: for a short one, possibly bundled with
-    // others ("-qv"), its letter; for a long one, the argument that holds it.
-    // A known letter is unrecognised only when it stands for a long option
-    // given a value it does not take ("--verbose=x").
-    const char shortOptions[] = ":vj:";
-    const auto given = [&](int error) -> std::string {
-        const bool shortOption = optopt > 0 && optopt < 128 && std::isgraph(optopt) &&
-                                 (error == ':' || std::strchr(shortOptions, optopt) == nullptr);
-        if (shortOption) return std::string("-") + static_cast<char>(optopt);
-        return optind > 0 && args[optind - 1] != nullptr ? args[optind - 1] : "";
+    // others ("-qv"), its letter; for a long one, whose values lie above any
+    // letter, the argument that holds it.
+    const auto typed = [&]() -> std::string {
+        if (optopt > 0 && optopt < 128) return std::string("-") + static_cast<char>(optopt);
+        return optind > 0 && optind <= argc && args[optind - 1] != nullptr ? args[optind - 1] : "";
     };
 
     CommandLine commandLine;
     commandLine.action = CommandLine::Action::convert;
     commandLine.jobs = defaultJobs();
     int option;
-    while ((option = getopt_long(argc, args.data(), shortOptions, longOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, args.data(), ":vj:", longOptions, nullptr)) != -1) {
         switch (option) {
         case optNoMarkers: commandLine.request.insertMarkers = false; break;
         case optKeepTags: commandLine.request.stripTags = false; break;
-        case 'v': commandLine.verbose = true; break;
+        case 'v':
+        case optVerbose: commandLine.verbose = true; break;
         case optLibrary:
             commandLine.libraryFolder = optarg;
             if (commandLine.libraryFolder.empty()) return usageError("LIBRARY_FOLDER must not be empty");
@@ -153,8 +149,11 @@ CommandLine parseCommandLine(int argc, char* const argv[]) {
             break;
         case optHelp: commandLine.action = CommandLine::Action::showHelp; return commandLine;
         case optVersion: commandLine.action = CommandLine::Action::showVersion; return commandLine;
-        case ':': return usageError("option '" + given(option) + "' needs a value");
-        default: return usageError("unrecognised option '" + given(option) + "'");
+        case ':':
+            // Some getopt_long also report a value given to an option that takes none here.
+            if (typed().find('=') == std::string::npos) return usageError("option '" + typed() + "' needs a value");
+            return usageError("unrecognised option '" + typed() + "'");
+        default: return usageError("unrecognised option '" + typed() + "'");
         }
     }
     return withOperands(std::move(commandLine), std::vector<std::string>(args.begin() + optind, args.begin() + argc));
