@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/cli_child.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 namespace quillon::testing {
 
@@ -20,9 +22,19 @@ StartedCli startCli(const std::vector<std::string>& args, const ChildLimits& lim
     for (std::string& arg : argv) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
 
+    std::string terminalName;
+    if (limits.standardErrorOnTerminal) {
+        started.terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (started.terminal >= 0 && ::grantpt(started.terminal) == 0 && ::unlockpt(started.terminal) == 0) {
+            terminalName = ::ptsname(started.terminal);
+        }
+    }
+
     started.pid = ::fork();
     if (started.pid == 0) {
-        if (!std::freopen(outPath.c_str(), "w", stdout) || !std::freopen(errPath.c_str(), "w", stderr)) _exit(127);
+        if (!std::freopen(outPath.c_str(), "w", stdout)) _exit(127);
+        const char* errTarget = terminalName.empty() ? errPath.c_str() : terminalName.c_str();
+        if (!std::freopen(errTarget, "w", stderr)) _exit(127);
         const rlimit fileSize{limits.fileSize, limits.fileSize};
         const rlimit addressSpace{limits.addressSpace, limits.addressSpace};
         ::setrlimit(RLIMIT_FSIZE, &fileSize);
@@ -47,6 +59,13 @@ ChildOutcome finishCli(StartedCli& started) {
     outcome.peakMemoryKb = usage.ru_maxrss;
     outcome.out = readFile(started.capture->file("stdout"));
     outcome.err = readFile(started.capture->file("stderr"));
+    if (started.terminal >= 0) {
+        // What the child wrote stays readable after it ended, up to an error.
+        char chunk[4096];
+        ssize_t got;
+        while ((got = ::read(started.terminal, chunk, sizeof chunk)) > 0) outcome.err.append(chunk, got);
+        ::close(started.terminal);
+    }
     return outcome;
 }
 

@@ -20,6 +20,7 @@ struct ChildLimits {
     unsigned seconds = 0;                 // ended by SIGALRM after this long; 0: no limit
     bool unprivileged = false;            // drop root's rights, which ignore file permissions
     std::string standardOutput;           // a file standard output goes to instead of being captured
+    bool standardErrorOnTerminal = false; // standard error is a pseudo-terminal, captured as its screen receives it
 };
 
 struct ChildOutcome {
@@ -33,6 +34,7 @@ struct ChildOutcome {
 struct StartedCli {
     pid_t pid = -1;
     std::unique_ptr<TempDir> capture;
+    int terminal = -1;  // the pseudo-terminal's controlling side, when standard error is one
 };
 
 StartedCli startCli(const std::vector<std::string>& args, const ChildLimits& limits = {});

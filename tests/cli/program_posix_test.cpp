@@ -130,6 +130,39 @@ TEST_F(ProgramRunTest, EveryFormOfTheCommandLine) {
     }
 }
 
+// The lines a terminal shows after receiving `text`: a carriage return
+// goes back to the start of the line, which later characters overwrite.
+std::vector<std::string> screenLines(const std::string& text) {
+    std::vector<std::string> lines(1);
+    std::size_t column = 0;
+    for (const char c : text) {
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            lines.emplace_back();
+            column = 0;
+        } else {
+            lines.back().resize(std::max(lines.back().size(), column + 1), ' ');
+            lines.back()[column++] = c;
+        }
+    }
+    for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
+    return lines;
+}
+
+TEST_F(ProgramRunTest, OnATerminalEachBookIsShownAndTheProgressClearedAway) {
+    testing::ChildLimits settings;
+    settings.standardErrorOnTerminal = true;
+    const ChildOutcome outcome = runCli({"-j", "1", "--library", lib_.str(), out_.str()}, settings);
+    EXPECT_EQ(outcome.exitCode, 1);
+    for (const char* book : {"1 of 4: Broken", "2 of 4: Psalms", "3 of 4: Shelf/Deeper/Proverbs", "4 of 4: Shelf/Hymns"}) {
+        EXPECT_NE(outcome.err.find(std::string("\rbook ") + book), std::string::npos) << book << " in " << outcome.err;
+    }
+    const std::vector<std::string> shown = {"quillon-cli: " + lib("Broken") + ": " + brokenMessage_,
+                                            "3 books converted, 1 failed", ""};
+    EXPECT_EQ(screenLines(outcome.err), shown);
+}
+
 // The state letter of a process ('R', 'S', 'T', 'Z', ...); 0 once it is gone.
 char processState(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
