@@ -48,7 +48,8 @@ const char kHelpText[] =
     "\n"
     "Several books: a book that fails does not stop the others; each failure is\n"
     "one line on standard error, and a summary ends the run. On a terminal the\n"
-    "progress is shown on standard error.\n"
+    "progress is shown on standard error. Two books whose folders have the same\n"
+    "name are refused (status 2) before any is converted.\n"
     "\n"
     "Exit status: 0 converted, 1 a conversion failed (the reason is printed on\n"
     "standard error; an existing output file is left as it was), 2 usage error.\n";

@@ -108,9 +108,9 @@ private:
     sigset_t previous_;
 };
 
-void setSlot(pid_t from, pid_t to) {
+void clearSlot(pid_t child) {
     SignalsHeldBack heldBack;
-    std::replace(std::begin(signalledChildren), std::end(signalledChildren), from, to);
+    std::replace(std::begin(signalledChildren), std::end(signalledChildren), child, 0);
 }
 
 // The settings of one posix_spawn call, released with it.
@@ -227,14 +227,21 @@ std::size_t ChildProcesses::running() const { return children_.size(); }
 
 ChildEnd ChildProcesses::waitForOne() {
     for (;;) {
-        int status = 0;
-        const pid_t pid = ::waitpid(-1, &status, 0);
-        if (pid < 0 && errno == EINTR) continue;
+        // Found first and reaped only after its slot is cleared, so that a
+        // signal is never passed on to a process id that may be reused.
+        siginfo_t ended{};
+        if (::waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) != 0 && errno == EINTR) continue;
+        const pid_t pid = ended.si_pid;
         auto found = std::find_if(children_.begin(), children_.end(),
                                   [&](const auto& child) { return pid > 0 && child->pid == pid; });
+        if (pid > 0) clearSlot(pid);
+        int status = 0;
+        while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
         if (found == children_.end()) {
             if (pid > 0) continue;  // not one of ours
-            found = children_.begin();  // cannot be waited for: taken as lost
+            found = children_.begin();  // none can be waited for: taken as lost
+            clearSlot((*found)->pid);
         }
         ChildEnd end;
         end.tag = (*found)->tag;
@@ -245,7 +252,6 @@ ChildEnd ChildProcesses::waitForOne() {
                                                               : "a lost process";
         }
         end.printed = readAll((*found)->capture);
-        setSlot((*found)->pid, 0);
         children_.erase(found);
         return end;
     }
