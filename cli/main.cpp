@@ -3,7 +3,10 @@
 #include <iostream>
 
 #include "cli/command_line.h"
+#include "cli/platform.h"
 
 int main(int argc, char* argv[]) {
-    return quillon::cli::runCommandLine(argc, argv, std::cout, std::cerr);
+    namespace cli = quillon::cli;
+    return cli::runCommandLine(argc, argv, std::cout, std::cerr,
+                               {cli::platform::ownExecutable(), cli::platform::standardErrorIsTerminal()});
 }

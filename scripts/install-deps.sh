@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages the build needs, if any are missing; with
 # --all also what the whole test suite needs (the sanitizer build, LibreOffice,
-# the Windows cross build and Wine).
+# pandoc, the Windows cross build and Wine).
 #
 #   install-deps.sh [--all]
 set -euo pipefail
@@ -15,7 +15,7 @@ packages=(
 if [[ ${1:-} == --all ]]; then
     packages+=(
         clang libclang-rt-14-dev
-        libreoffice-writer-nogui
+        libreoffice-writer-nogui pandoc
         googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
         wine wine32:i386 xvfb xdotool
         icoutils imagemagick librsvg2-bin
