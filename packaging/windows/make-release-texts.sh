@@ -45,9 +45,14 @@ to_windows_text() {
 # README.txt
 help=$("$run_windows" "$cli" --help | tr -d '\r') || fail "$cli --help failed"
 [[ $help == Usage:* ]] || fail "$cli --help printed no usage line"
-awk -v help="$help" -v version="$version" -v site="$site" '
-    $0 == "@HELP@" { n = split(help, lines, "\n"); for (i = 1; i <= n; ++i) print (lines[i] == "" ? "" : "    " lines[i]); next }
-    { gsub(/@VERSION@/, version); gsub(/@SUPPORT_SITE@/, site); print }
+# Through the environment: awk -v would read the backslashes in "\v0".
+HELP=$help VERSION=$version SITE=$site awk '
+    $0 == "@HELP@" {
+        n = split(ENVIRON["HELP"], lines, "\n")
+        for (i = 1; i <= n; ++i) print (lines[i] == "" ? "" : "    " lines[i])
+        next
+    }
+    { gsub(/@VERSION@/, ENVIRON["VERSION"]); gsub(/@SUPPORT_SITE@/, ENVIRON["SITE"]); print }
 ' "$readme_template" | to_windows_text >"$out/README.txt"
 
 # COPYING.txt
@@ -81,11 +86,16 @@ done < <(
 )
 [[ -n ${files_of_source[sword]:-} ]] || fail "the link maps show no SWORD library"
 
+# Long lines of the headings, folded to 79 columns and indented.
+wrap() {
+    fold -s -w 76 | sed -e 's/ *$//' -e '2,$s/^/   /'
+}
+
 title_of() {
     case $1 in
     sword) echo "The SWORD library" ;;
     mingw-w64) echo "The mingw-w64 runtime and winpthreads" ;;
-    gcc-mingw-w64) echo "GCC's runtime libraries (libgcc, libstdc++), with the GCC Runtime Library Exception" ;;
+    gcc-mingw-w64) echo "GCC's runtime libraries (libgcc, libstdc++)" ;;
     *zlib*) echo "zlib" ;;
     *) echo "$1" ;;
     esac
@@ -114,7 +124,8 @@ TEXT
     number=0
     for source in "${sources[@]}"; do
         number=$((number + 1))
-        echo "  $number. $(title_of "$source"): Debian source package $source ${version_of_source[$source]}"
+        echo "  $number. $(title_of "$source")"
+        echo "     Debian source package $source ${version_of_source[$source]}"
     done
     number=0
     for source in "${sources[@]}"; do
@@ -122,7 +133,7 @@ TEXT
         printf '\n\n%s\n' "==============================================================================="
         echo "$number. $(title_of "$source")"
         echo "   Debian source package: $source ${version_of_source[$source]}"
-        echo "   Linked from it: ${files_of_source[$source]}" | fold -s -w 79 | sed '2,$s/^/   /'
+        echo "   Linked from it: ${files_of_source[$source]}" | wrap
         printf '%s\n\n' "==============================================================================="
         cat "${copyright_of_source[$source]}"
     done
@@ -142,7 +153,7 @@ TEXT
     for text in "${texts[@]}"; do
         printf '\n\n%s\n' "==============================================================================="
         echo "License text: $(basename "$text")"
-        echo "   Referred to as: ${names_of_text[$text]}" | fold -s -w 79 | sed '2,$s/^/   /'
+        echo "   Referred to as: ${names_of_text[$text]}" | wrap
         printf '%s\n\n' "==============================================================================="
         cat "$text"
     done
