@@ -40,7 +40,7 @@ installed=$root/usr/bin/quillon-cli
 [[ -x $installed ]] || fail "no program at /usr/bin/quillon-cli"
 [[ $("$installed" --version | head -n 1) == "quillon-cli $version" ]] || fail "the installed program reports another version"
 "$installed" "$book" "$work/installed.rtf" || fail "the installed program could not convert the sample book"
-"$built_cli" "$book" "$work/built.rtf"
+"$built_cli" "$book" "$work/built.rtf" || fail "the built program could not convert the sample book"
 cmp -s "$work/installed.rtf" "$work/built.rtf" || fail "the installed program writes other bytes than the built one"
 for doc in copyright changelog.gz README.md; do
     [[ -s $root/usr/share/doc/quillon-cli/$doc ]] || fail "no /usr/share/doc/quillon-cli/$doc"
