@@ -60,9 +60,17 @@ to_windows_text <"$copying" >"$out/COPYING.txt"
 
 # THIRD-PARTY-NOTICES.txt: which files the linker took, and from which
 # Debian source package each comes. Our own objects have relative paths.
+for map in "${maps[@]}"; do
+    [[ -s $map ]] || fail "no link map $map"
+done
 sword_root=$(realpath "$sword_root")
+# scripts/build-sword-windows.sh names its cache after the source version.
 sword_version=$(basename "$sword_root")
-sword_version=${sword_version#sword-mingw-i686-}
+if [[ $sword_version == sword-mingw-i686-* ]]; then
+    sword_version=${sword_version#sword-mingw-i686-}
+else
+    sword_version=$(dpkg-query -W -f='${source:Version}' libsword-dev)
+fi
 declare -A files_of_source=() copyright_of_source=() version_of_source=()
 while IFS= read -r linked; do
     path=$(realpath -m "$linked")
@@ -80,7 +88,6 @@ while IFS= read -r linked; do
     files_of_source[$source]+="${files_of_source[$source]:+, }$(basename "$path")"
 done < <(
     for map in "${maps[@]}"; do
-        [[ -s $map ]] || fail "no link map $map"
         awk '/^\/[^ ]*\.a\(/ { sub(/\(.*/, ""); print } /^LOAD \/.*\.o$/ { print substr($0, 6) }' "$map"
     done | sort -u
 )
