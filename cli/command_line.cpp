@@ -12,6 +12,8 @@
 #include "cli/batch.h"
 #include "cli/platform.h"
 
+#include "quillon_version.h"
+
 namespace quillon::cli {
 
 const char kUsage[] =
@@ -54,7 +56,10 @@ const char kHelpText[] =
     "Exit status: 0 converted, 1 a conversion failed (the reason is printed on\n"
     "standard error; an existing output file is left as it was), 2 usage error.\n";
 
-const char kVersionText[] = "quillon-cli 1.0\n";
+const char kVersionText[] = "quillon-cli " QUILLON_VERSION "\n" QUILLON_COPYRIGHT "\n"
+    "License GPLv2+: GNU GPL version 2 or later <https://gnu.org/licenses/old-licenses/gpl-2.0.html>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
 
 constexpr unsigned kMaxJobs = 64;
 
