@@ -3,7 +3,9 @@
 #include <iostream>
 
 #include "cli/command_line.h"
+#include "engine/platform.h"
 
 int main(int argc, char* argv[]) {
+    quillon::platform::removeTemporaryFilesOnInterrupt();
     return quillon::cli::runCommandLine(argc, argv, std::cout, std::cerr);
 }
