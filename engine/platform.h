@@ -73,9 +73,9 @@ public:
     ~TemporaryFile();
 
     // Creates it in the folder of `target`, under a short hidden name, open for
-    // reading and writing. Until it replaces an existing target only its owner
-    // may read it; for a new target it gets what a new file there gets.
-    // False when that folder takes no new files.
+    // reading and writing. While it is being written for an existing target no
+    // other user can read it; for a new target it gets what any new file there
+    // gets. False when that folder takes no new files.
     bool createBeside(const std::string& target);
 
     // Creates it in the system's temporary folder, where it has no name that

@@ -7,21 +7,26 @@
 #include <csignal>
 #include <cstdio>
 
-#include "engine/test_support.h"
-
 namespace quillon::testing {
 
-ChildOutcome runCli(const std::vector<std::string>& args, const ChildLimits& limits) {
-    TempDir capture;
-    const std::string outPath = capture.file("stdout"), errPath = capture.file("stderr");
-    std::vector<std::string> argv = {QUILLON_CLI_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
+namespace fs = std::filesystem;
+
+Child::Child(std::vector<std::string> argv, const ChildLimits& limits) {
+    if (limits.unprivileged && ::geteuid() == 0) {
+        programCopy_ = std::make_unique<TempDir>();
+        const fs::path copy = programCopy_->path() / fs::path(argv[0]).filename();
+        fs::copy_file(argv[0], copy);
+        fs::permissions(programCopy_->path(), fs::perms(0755));
+        fs::permissions(copy, fs::perms(0755));
+        argv[0] = copy.string();
+    }
+    const std::string outPath = capture_.file("stdout"), errPath = capture_.file("stderr");
     std::vector<char*> pointers;
     for (std::string& arg : argv) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
 
-    const pid_t child = ::fork();
-    if (child == 0) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
         if (!std::freopen(outPath.c_str(), "w", stdout) || !std::freopen(errPath.c_str(), "w", stderr)) _exit(127);
         const rlimit fileSize{limits.fileSize, limits.fileSize};
         const rlimit addressSpace{limits.addressSpace, limits.addressSpace};
@@ -34,16 +39,41 @@ ChildOutcome runCli(const std::vector<std::string>& args, const ChildLimits& lim
         ::execv(pointers[0], pointers.data());
         _exit(127);
     }
+}
+
+Child::~Child() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+ChildOutcome Child::finish() {
+    ChildOutcome outcome;
     int status = 0;
     rusage usage{};
-    ChildOutcome outcome;
-    if (::wait4(child, &status, 0, &usage) != child) return outcome;
+    const pid_t child = pid_;
+    pid_ = -1;
+    if (child <= 0 || ::wait4(child, &status, 0, &usage) != child) return outcome;
     if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
     outcome.peakMemoryKb = usage.ru_maxrss;
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
+    outcome.out = readFile(capture_.file("stdout"));
+    outcome.err = readFile(capture_.file("stderr"));
     return outcome;
+}
+
+ChildOutcome runProgram(const std::vector<std::string>& argv, const ChildLimits& limits) {
+    return Child(argv, limits).finish();
+}
+
+std::vector<std::string> cliCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {QUILLON_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+ChildOutcome runCli(const std::vector<std::string>& args, const ChildLimits& limits) {
+    return runProgram(cliCommand(args), limits);
 }
 
 }  // namespace quillon::testing

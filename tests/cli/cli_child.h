@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Runs the real quillon-cli in a child process, with limits, and captures
-// what it prints (POSIX only).
+// Runs the real quillon-cli (or another program) in a child process, with
+// limits, and captures what it prints (POSIX only).
 #pragma once
 
 #include <sys/resource.h>
+#include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "engine/test_support.h"
 
 namespace quillon::testing {
 
@@ -24,6 +28,29 @@ struct ChildOutcome {
     std::string out, err;
 };
 
+// A program running in a child process; `argv[0]` is its path. An
+// unprivileged child runs a copy of the program from a folder any user can
+// reach (the build may sit in a home folder only root may enter).
+class Child {
+public:
+    Child(std::vector<std::string> argv, const ChildLimits& limits);
+    ~Child();  // ends a child that was not waited for
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    ChildOutcome finish();  // waits for it to end
+
+private:
+    TempDir capture_;
+    std::unique_ptr<TempDir> programCopy_;
+    pid_t pid_ = -1;
+};
+
+ChildOutcome runProgram(const std::vector<std::string>& argv, const ChildLimits& limits = {});
+
+// quillon-cli with `args`.
+std::vector<std::string> cliCommand(const std::vector<std::string>& args);
 ChildOutcome runCli(const std::vector<std::string>& args, const ChildLimits& limits = {});
 
 }  // namespace quillon::testing

@@ -207,6 +207,25 @@ TEST_F(RunConversionExitTest, OpenFailuresAreReportedInOrder) {
     EXPECT_EQ(convertTo(badOutput).message, "Could not open file: " + book_.file("Book.dat") + kAdvice);
 }
 
+TEST_F(RunConversionExitTest, TheBooksOwnFilesAreRefusedAsTheOutputUnderAnyName) {
+    std::filesystem::create_hard_link(book_.path() / "Book.dat", out_.path() / "book.rtf");
+    const std::string bookDat = readFile(book_.path() / "Book.dat");
+    const std::string viewableIdx = readFile(book_.path() / "Viewable.idx");
+    const std::string otherSpelling = inFolder(inFolder(book_.str(), "."), "Viewable.idx");
+    const std::pair<std::string, std::string> cases[] = {
+        {inFolder(book_.str(), "Book.dat"), "Book.dat"},
+        {inFolder(book_.str(), "Viewable.idx"), "Viewable.idx"},
+        {otherSpelling, "Viewable.idx"},
+        {out_.file("book.rtf"), "Book.dat"},
+    };
+    for (const auto& [output, bookFile] : cases) {
+        EXPECT_EQ(convertTo(output).message, "The output file " + output + " is the Step book's own file " +
+                                                 inFolder(book_.str(), bookFile) + "; choose another output file.");
+    }
+    EXPECT_EQ(readFile(book_.path() / "Book.dat"), bookDat);
+    EXPECT_EQ(readFile(book_.path() / "Viewable.idx"), viewableIdx);
+}
+
 TEST_F(RunConversionExitTest, SuccessReplacesAnExistingFile) {
     writeFile(out_.file("book.rtf"), "an older, much longer conversion of something else");
     const ConversionResult result = convertTo(out_.file("book.rtf"));
