@@ -265,6 +265,7 @@ void TemporaryFile::remove() {
 bool TemporaryFile::createBeside(const std::string& target) {
     std::string folder;
     fullPath(target, &folder);
+    if (folder.empty()) return false;
     std::string path;
     const UninterruptedStep step;
     if (!step.begun()) return false;

@@ -162,14 +162,6 @@ TEST(ResolveOutputPathTest, FoldersAndMissingPathsWithoutADotReceiveStepbookRtf)
 
 using RunConversionExitTest = testing::BookAndOutputTest;
 
-TEST_F(RunConversionExitTest, MissingBookDatLeavesTheOutputUntouched) {
-    writeFile(out_.file("kept.rtf"), "precious");
-    const ConversionResult result = runConversion({out_.str(), out_.file("kept.rtf"), true, true});
-    EXPECT_FALSE(result.succeeded);
-    EXPECT_EQ(result.message, "Could not open file: " + inFolder(out_.str(), "Book.dat") + kAdvice);
-    EXPECT_EQ(readFile(out_.file("kept.rtf")), "precious");
-}
-
 TEST_F(RunConversionExitTest, BookDatThatIsAFolderCannotBeOpened) {
     std::filesystem::remove(book_.path() / "Book.dat");
     std::filesystem::create_directory(book_.path() / "Book.dat");
@@ -184,18 +176,6 @@ TEST_F(RunConversionExitTest, UnwritableOutputNamesTheResolvedPath) {
     EXPECT_EQ(convertTo(out_.file("folder.with.dot")).message,
               "Could not open file for writing: " + out_.file("folder.with.dot"));
     EXPECT_FALSE(std::filesystem::exists(out_.file("nowhere")));
-}
-
-TEST_F(RunConversionExitTest, MissingIndexKeepsAnExistingOutputAndCreatesNothing) {
-    std::filesystem::remove(book_.path() / "Viewable.idx");
-    writeFile(out_.file("kept.rtf"), "precious");
-    const ConversionResult result = convertTo(out_.file("kept.rtf"));
-    EXPECT_FALSE(result.succeeded);
-    EXPECT_EQ(result.message, "Could not open file: " + book_.file("Viewable.idx") + kAdvice);
-    EXPECT_EQ(readFile(out_.file("kept.rtf")), "precious");
-
-    EXPECT_FALSE(convertTo(out_.file("new.rtf")).succeeded);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.path()), {}), 1) << "only kept.rtf";
 }
 
 TEST_F(RunConversionExitTest, OpenFailuresAreReportedInOrder) {
@@ -224,15 +204,6 @@ TEST_F(RunConversionExitTest, TheBooksOwnFilesAreRefusedAsTheOutputUnderAnyName)
     }
     EXPECT_EQ(readFile(book_.path() / "Book.dat"), bookDat);
     EXPECT_EQ(readFile(book_.path() / "Viewable.idx"), viewableIdx);
-}
-
-TEST_F(RunConversionExitTest, SuccessReplacesAnExistingFile) {
-    writeFile(out_.file("book.rtf"), "an older, much longer conversion of something else");
-    const ConversionResult result = convertTo(out_.file("book.rtf"));
-    ASSERT_TRUE(result.succeeded) << result.message;
-    EXPECT_EQ(result.outputPath, out_.file("book.rtf"));
-    EXPECT_EQ(readFile(out_.file("book.rtf")), testing::kConvertedBook);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.path()), {}), 1) << "no stray files";
 }
 
 TEST(RunConversionDamageTest, DamagedBooksAreRefusedWithAMessageNamingTheFile) {
