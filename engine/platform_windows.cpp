@@ -70,7 +70,9 @@ std::string fullPath(const std::string& path, std::string* folder = nullptr) {
     }
     if (length == 0 || length >= full.size()) return path;
     full.resize(length);
-    if (folder != nullptr) *folder = name != nullptr ? full.substr(0, static_cast<std::size_t>(name - full.data())) : full;
+    if (folder != nullptr) {
+        *folder = name != nullptr ? full.substr(0, static_cast<std::size_t>(name - full.data())) : full;
+    }
     return full;
 }
 

@@ -14,7 +14,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -37,6 +36,7 @@ namespace fs = std::filesystem;
 using bookwriter::StepBookLayout;
 using testing::ChildLimits;
 using testing::ChildOutcome;
+using testing::folderNames;
 using testing::readFile;
 using testing::runCli;
 using testing::TempDir;
@@ -92,13 +92,6 @@ std::string describeFolder(const fs::path& folder, bool withContent) {
     std::string described;
     for (const auto& [name, line] : lines) described += line;
     return described;
-}
-
-std::vector<std::string> names(const fs::path& folder) {
-    std::vector<std::string> found;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) found.push_back(entry.path().filename());
-    std::sort(found.begin(), found.end());
-    return found;
 }
 
 // A sound book and a damaged one, in folders any user may read. The damaged
@@ -241,7 +234,8 @@ TEST_F(OutputSafetyTest, AFullFileSystemCostsNothing) {
     const std::string output = existing(mountPoint);
 
     TempDir large;
-    ASSERT_TRUE(bookwriter::writeStepBook(large.str(), bookwriter::layoutOf({"{\\rtf1 ", std::string(200000, 'x'), "}"})));
+    ASSERT_TRUE(
+        bookwriter::writeStepBook(large.str(), bookwriter::layoutOf({"{\\rtf1 ", std::string(200000, 'x'), "}"})));
     struct Case {
         std::string book;
         int exitCode;
@@ -258,19 +252,19 @@ TEST_F(OutputSafetyTest, AFullFileSystemCostsNothing) {
         EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.err;
         EXPECT_EQ(outcome.err.rfind(c.errStart, 0), 0u) << outcome.err;
         EXPECT_TRUE(readFile(output) == c.content) << readFile(output).size() << " bytes";
-        EXPECT_EQ(names(mountPoint.path()), std::vector<std::string>{"out.rtf"});
+        EXPECT_EQ(folderNames(mountPoint.path()), std::vector<std::string>{"out.rtf"});
     }
     ::umount2(mountPoint.str().c_str(), MNT_DETACH);
 }
 
-// A book that takes long to convert and is small: every entry after the
-// first reads the first entry's stored bytes.
+// A small book that converts into 512 MB: every entry after the first reads
+// the first entry's stored bytes.
 StepBookLayout longLayout() {
     const std::string text(1 << 16, 'x');
     StepBookLayout layout = bookwriter::layoutOf({text}, 0);
     const bookwriter::BlockLayout again{"", std::string(), 16 + 4, static_cast<std::int32_t>(text.size()),
                                         static_cast<std::int32_t>(bookwriter::compressLzss(text).size())};
-    layout.blocks.insert(layout.blocks.end(), 20000, again);
+    layout.blocks.insert(layout.blocks.end(), 8191, again);
     return layout;
 }
 
@@ -283,16 +277,17 @@ TEST_F(OutputSafetyTest, AnInterruptedRunRemovesItsFileAndDiesOfTheSignal) {
         const std::string output = existing(out);
         ChildLimits limits;
         limits.seconds = 60;
+        limits.fileSize = rlim_t{256} << 20;  // a run the signal fails to stop ends early all the same
         testing::Child child(testing::cliCommand({book.str(), output}), limits);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (names(out.path()).size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        while (folderNames(out.path()).size() < 2 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        ASSERT_EQ(names(out.path()).size(), 2u) << "the run never began writing beside its target";
+        ASSERT_EQ(folderNames(out.path()).size(), 2u) << "the run never began writing beside its target";
         ::kill(child.pid(), signal);
         const ChildOutcome outcome = child.finish();
         EXPECT_EQ(outcome.signal, signal) << "exit status " << outcome.exitCode << ", " << outcome.err;
-        EXPECT_EQ(names(out.path()), std::vector<std::string>{"out.rtf"});
+        EXPECT_EQ(folderNames(out.path()), std::vector<std::string>{"out.rtf"});
         EXPECT_EQ(readFile(output), kOld);
     }
 }
@@ -300,7 +295,9 @@ TEST_F(OutputSafetyTest, AnInterruptedRunRemovesItsFileAndDiesOfTheSignal) {
 // The file-system calls of one run, as "fsync NAME" and "rename FROM TO",
 // names relative to `folder` and the temporary file's name as TEMP.
 std::vector<std::string> durabilityCalls(const std::string& straceLog, const std::string& folder) {
-    const std::regex call(R"re((fsync|fdatasync)\(\d+<([^>]*)>\)|(rename\w*)\((?:\w+(?:<[^>]*>)?, )?"([^"]*)", (?:\w+(?:<[^>]*>)?, )?"([^"]*)")re");
+    const std::string folderArgument = R"((?:\w+(?:<[^>]*>)?, )?)";
+    const std::regex call(R"((fsync|fdatasync)\(\d+<([^>]*)>\)|(rename\w*)\()" + folderArgument + R"re("([^"]*)", )re" +
+                          folderArgument + R"re("([^"]*)")re");
     const auto relative = [&folder](std::string path) {
         path = path == folder ? "." : path.rfind(folder + "/", 0) == 0 ? path.substr(folder.size() + 1) : path;
         return std::regex_replace(path, std::regex(R"(^\.quillon-[A-Za-z0-9]{6}$)"), "TEMP");
@@ -340,9 +337,10 @@ TEST_F(OutputSafetyTest, TheNewContentIsOnDiskBeforeItReplacesTheOld) {
         SCOPED_TRACE(c.name);
         TempDir out, log;
         c.arrange(out);
-        const ChildOutcome outcome = testing::runProgram(
-            {"/usr/bin/strace", "-f", "-y", "-o", log.file("calls"), "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
-             "-E", withoutLeakCheck, QUILLON_CLI_PATH, sound_.str(), out.file("out.rtf")});
+        const ChildOutcome outcome =
+            testing::runProgram({"/usr/bin/strace", "-f", "-y", "-o", log.file("calls"), "-e",
+                                 "trace=fsync,fdatasync,rename,renameat,renameat2", "-E", withoutLeakCheck,
+                                 QUILLON_CLI_PATH, sound_.str(), out.file("out.rtf")});
         ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
         EXPECT_EQ(durabilityCalls(readFile(log.file("calls")), out.str()), c.expected) << readFile(log.file("calls"));
     }

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 
 #include "engine/test_support.h"
 
@@ -14,6 +13,7 @@ namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::folderNames;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
@@ -37,13 +37,6 @@ TEST(OutputStreamTest, StoresEveryLineFeedAsCrLfAcrossBufferBoundaries) {
         std::fclose(file);
         EXPECT_EQ(readFile(dir.file("out")), "\r\na\r\nb\r\r\nc\xF7" + std::string(20, 'x') + "\r\n\r\n");
     }
-}
-
-std::vector<std::string> names(const fs::path& folder) {
-    std::vector<std::string> found;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) found.push_back(entry.path().filename().string());
-    std::sort(found.begin(), found.end());
-    return found;
 }
 
 TEST(OutputFileTest, ThePathChangesOnlyAtCommitAndNothingElseIsLeft) {
@@ -74,7 +67,7 @@ TEST(OutputFileTest, ThePathChangesOnlyAtCommitAndNothingElseIsLeft) {
                 }
             }
             if (commit && target == Target::none) expectedNames.push_back("out.rtf");
-            EXPECT_EQ(names(dir.path()), expectedNames);
+            EXPECT_EQ(folderNames(dir.path()), expectedNames);
             const std::string expected = commit ? written : "old";
             for (const std::string& name : expectedNames) EXPECT_TRUE(readFile(dir.path() / name) == expected) << name;
         }

@@ -46,7 +46,9 @@ int main(int argc, char* argv[]) {
         copies.push_back({"", std::string(), offset, static_cast<std::int32_t>(text.size()), storedSize});
         offset += storedSize;
     }
-    for (int round = 1; round < repeat; ++round) layout.blocks.insert(layout.blocks.end(), copies.begin(), copies.end());
+    for (int round = 1; round < repeat; ++round) {
+        layout.blocks.insert(layout.blocks.end(), copies.begin(), copies.end());
+    }
     if (!quillon::bookwriter::writeStepBook(args[0], layout)) {
         std::cerr << "quillon-make-book: cannot write the book into " << args[0] << '\n';
         return 1;
