@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -47,16 +46,6 @@ constexpr char kOld[] = "precious";
 
 bool isRoot() { return ::geteuid() == 0; }
 
-std::string printable(const std::string& bytes) {
-    std::string text;
-    for (unsigned char byte : bytes) {
-        char escaped[5];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-        text += byte >= 0x20 && byte < 0x7F ? std::string(1, static_cast<char>(byte)) : escaped;
-    }
-    return text;
-}
-
 std::string extendedAttributes(const std::string& path) {
     std::string described;
     char names[4096];
@@ -64,7 +53,7 @@ std::string extendedAttributes(const std::string& path) {
     for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
         char value[4096];
         const ssize_t size = ::lgetxattr(path.c_str(), names + at, value, sizeof value);
-        described += std::string(", ") + (names + at) + "=" + printable(std::string(value, size > 0 ? size : 0));
+        described += std::string(", ") + (names + at) + "=" + std::string(value, size > 0 ? size : 0);
     }
     return described;
 }
@@ -86,7 +75,7 @@ std::string describeFolder(const fs::path& folder, bool withContent) {
         EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
         std::string rest = extendedAttributes(path);
         if (S_ISLNK(info.st_mode)) rest += " -> " + fs::read_symlink(path).string();
-        if (!S_ISLNK(info.st_mode) && withContent) rest += " \"" + printable(readFile(path)) + '"';
+        if (!S_ISLNK(info.st_mode) && withContent) rest += " \"" + readFile(path) + '"';
         lines[entry.path().filename()] = describeEntry(entry.path().filename(), info, rest);
     }
     std::string described;
