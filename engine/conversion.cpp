@@ -69,7 +69,8 @@ std::string describe(RecordStatus status, const std::string& record) {
 }
 
 std::string withTrailingSeparator(const std::string& folder) {
-    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) return folder;
+    const char last = platform::lastCharacter(folder);
+    if (last == '/' || last == '\\') return folder;
     return folder + platform::kPathSeparator;
 }
 
@@ -83,6 +84,13 @@ ConversionResult convert(const ConversionRequest& request) {
     // replaced once the whole conversion has worked.
     const bool toStream = request.outputStream != nullptr;
     const std::string outputPath = toStream ? request.outputPath : resolveOutputPath(request.outputPath);
+    const std::string indexPath = folder + "Viewable.idx";
+    for (const std::string& bookFile : {bookPath, indexPath}) {
+        if (!toStream && platform::isSameFile(outputPath, bookFile)) {
+            return failure("The output file " + outputPath + " is the Step book's own file " + bookFile +
+                           "; choose another output file.");
+        }
+    }
     OutputFile output;
     std::optional<OutputStream> givenStream;
     if (toStream) {
@@ -97,7 +105,6 @@ ConversionResult convert(const ConversionRequest& request) {
     status = skipLengthPrefixedBlock(book.descriptor());
     if (status != RecordStatus::ok) return damaged(bookPath, describe(status, "its length-prefixed block"));
 
-    const std::string indexPath = folder + "Viewable.idx";
     BookFile index(indexPath);
     if (!index.isOpen()) return couldNotOpen(indexPath);
 
@@ -161,7 +168,7 @@ std::string resolveOutputPath(const std::string& outputPath) {
     const platform::PathKind kind = platform::pathKind(outputPath);
     const bool takenAsFolder = kind == platform::PathKind::folder || kind == platform::PathKind::missing;
     if (!takenAsFolder || outputPath.find('.') != std::string::npos) return outputPath;
-    if (!outputPath.empty() && outputPath.back() == platform::kPathSeparator) return outputPath + "stepbook.rtf";
+    if (platform::lastCharacter(outputPath) == platform::kPathSeparator) return outputPath + "stepbook.rtf";
     return outputPath + platform::kPathSeparator + "stepbook.rtf";
 }
 

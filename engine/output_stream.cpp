@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "engine/platform.h"
-
 namespace quillon {
 
 OutputStream::OutputStream(std::FILE* sink, std::size_t bufferSize) : sink_(sink), buffer_(bufferSize) {
@@ -51,54 +49,38 @@ bool OutputStream::flush() {
     return !failed_;
 }
 
-OutputFile::~OutputFile() { discard(); }
-
 bool OutputFile::open(const std::string& path) {
     target_ = platform::replacementTarget(path);
-    const platform::PathKind kind = platform::pathKind(path);
-    if (kind == platform::PathKind::regularFile && !platform::canWriteExistingFile(path)) return false;
-
     std::FILE* file = nullptr;
-    if (kind == platform::PathKind::regularFile || kind == platform::PathKind::missing) {
-        // Write beside the destination and move the result into place at the
-        // end, so a failed run leaves whatever was there before.
-        file = platform::createFileBeside(target_, writtenPath_);
-        createdWrittenFile_ = file != nullptr;
-    }
-    if (file == nullptr) {
-        // Devices, pipes, or a folder that takes no new files: write straight through.
-        file = platform::openForWriting(path);
-        writtenPath_ = target_;
-        createdWrittenFile_ = file != nullptr && kind == platform::PathKind::missing;
+    switch (platform::pathKind(target_)) {
+    case platform::PathKind::folder:
+        return false;
+    case platform::PathKind::other:
+        device_.reset(platform::openForWriting(path));
+        file = device_.get();
+        break;
+    case platform::PathKind::regularFile:
+        if (!platform::canWriteExistingFile(target_)) return false;
+        if (temporary_.createBeside(target_) || temporary_.createElsewhere()) file = temporary_.stream();
+        break;
+    case platform::PathKind::missing:
+        if (temporary_.createBeside(target_)) file = temporary_.stream();
+        break;
     }
     if (file == nullptr) return false;
-    file_.reset(file);
     stream_ = std::make_unique<OutputStream>(file);
     return true;
 }
 
 bool OutputFile::commit() {
-    if (!file_) return false;
-    const bool written = stream_->flush();
-    const bool closed = std::fclose(file_.release()) == 0;
-    if (!written || !closed) {
-        discard();
-        return false;
+    if (!stream_ || !stream_->flush()) return false;
+    if (device_) return std::fclose(device_.release()) == 0;
+    switch (temporary_.moveOver(target_)) {
+    case platform::TemporaryFile::Move::done: return true;
+    case platform::TemporaryFile::Move::failed: return false;
+    case platform::TemporaryFile::Move::copyInstead: break;
     }
-    if (createdWrittenFile_ && writtenPath_ != target_) {
-        if (!platform::replaceFile(writtenPath_, target_)) {
-            discard();
-            return false;
-        }
-    }
-    createdWrittenFile_ = false;
-    return true;
-}
-
-void OutputFile::discard() {
-    file_.reset();
-    if (createdWrittenFile_) platform::removeFile(writtenPath_);
-    createdWrittenFile_ = false;
+    return temporary_.copyOver(target_);
 }
 
 }  // namespace quillon

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/platform.h"
+
 namespace quillon {
 
 class OutputStream {
@@ -36,35 +38,38 @@ private:
     bool failed_ = false;
 };
 
+// The output file. What is at the output path changes only when commit()
+// succeeds: the output is written into a temporary file first, beside the
+// target when its folder takes new files, else in the system's temporary
+// folder. At the end it is renamed over the target when that keeps all the
+// target is (owner, group, permissions, access control list, extended
+// attributes, hard links), or else copied into the target in place, after
+// making sure there is room. Devices and pipes are written straight through.
 class OutputFile {
 public:
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();  // discards the output unless commit() succeeded
 
-    // Opens `path` for writing. An existing regular file is not touched until
-    // commit(): the output goes to a new file beside it. Returns false, having
-    // changed nothing, when `path` cannot be written.
+    // Opens `path` for writing, changing nothing there yet. Returns false when
+    // `path` cannot be written.
     bool open(const std::string& path);
 
     OutputStream& stream() { return *stream_; }
 
     // Finishes the file and puts it at the path given to open(). On a failed
-    // write or close, returns false and leaves the path as it was before open().
+    // write returns false and leaves the path as it was before open(); only a
+    // failure while copying into the target in place can damage it.
     bool commit();
 
 private:
-    void discard();
-
     struct FileCloser {
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
 
-    std::string target_;       // where the finished output must end up
-    std::string writtenPath_;  // the file actually being written
-    bool createdWrittenFile_ = false;
-    std::unique_ptr<std::FILE, FileCloser> file_;
+    std::string target_;  // where the finished output must end up
+    platform::TemporaryFile temporary_;
+    std::unique_ptr<std::FILE, FileCloser> device_;  // a device or pipe written straight through
     std::unique_ptr<OutputStream> stream_;
 };
 

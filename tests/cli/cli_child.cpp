@@ -11,30 +11,30 @@
 
 namespace quillon::testing {
 
-StartedCli startCli(const std::vector<std::string>& args, const ChildLimits& limits) {
-    StartedCli started;
-    started.capture = std::make_unique<TempDir>();
-    const std::string outPath = limits.standardOutput.empty() ? started.capture->file("stdout") : limits.standardOutput;
-    const std::string errPath = started.capture->file("stderr");
-    std::vector<std::string> argv = {QUILLON_CLI_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
+namespace fs = std::filesystem;
+
+Child::Child(std::vector<std::string> argv, const ChildLimits& limits) {
+    if (limits.unprivileged && ::geteuid() == 0) {
+        programCopy_ = std::make_unique<TempDir>();
+        const fs::path copy = programCopy_->path() / fs::path(argv[0]).filename();
+        fs::copy_file(argv[0], copy);
+        fs::permissions(programCopy_->path(), fs::perms(0755));
+        fs::permissions(copy, fs::perms(0755));
+        argv[0] = copy.string();
+    }
+    const std::string outPath = limits.standardOutput.empty() ? capture_.file("stdout") : limits.standardOutput;
+    std::string errPath = capture_.file("stderr");
+    if (limits.standardErrorOnTerminal) {
+        terminal_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (terminal_ >= 0 && ::grantpt(terminal_) == 0 && ::unlockpt(terminal_) == 0) errPath = ::ptsname(terminal_);
+    }
     std::vector<char*> pointers;
     for (std::string& arg : argv) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
 
-    std::string terminalName;
-    if (limits.standardErrorOnTerminal) {
-        started.terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (started.terminal >= 0 && ::grantpt(started.terminal) == 0 && ::unlockpt(started.terminal) == 0) {
-            terminalName = ::ptsname(started.terminal);
-        }
-    }
-
-    started.pid = ::fork();
-    if (started.pid == 0) {
-        if (!std::freopen(outPath.c_str(), "w", stdout)) _exit(127);
-        const char* errTarget = terminalName.empty() ? errPath.c_str() : terminalName.c_str();
-        if (!std::freopen(errTarget, "w", stderr)) _exit(127);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        if (!std::freopen(outPath.c_str(), "w", stdout) || !std::freopen(errPath.c_str(), "w", stderr)) _exit(127);
         const rlimit fileSize{limits.fileSize, limits.fileSize};
         const rlimit addressSpace{limits.addressSpace, limits.addressSpace};
         ::setrlimit(RLIMIT_FSIZE, &fileSize);
@@ -46,27 +46,49 @@ StartedCli startCli(const std::vector<std::string>& args, const ChildLimits& lim
         ::execv(pointers[0], pointers.data());
         _exit(127);
     }
-    return started;
 }
 
-ChildOutcome finishCli(StartedCli& started) {
+Child::~Child() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (terminal_ >= 0) ::close(terminal_);
+}
+
+ChildOutcome Child::finish() {
+    ChildOutcome outcome;
     int status = 0;
     rusage usage{};
-    ChildOutcome outcome;
-    if (started.pid <= 0 || ::wait4(started.pid, &status, 0, &usage) != started.pid) return outcome;
+    const pid_t child = pid_;
+    pid_ = -1;
+    if (child <= 0 || ::wait4(child, &status, 0, &usage) != child) return outcome;
     if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
     outcome.peakMemoryKb = usage.ru_maxrss;
-    outcome.out = readFile(started.capture->file("stdout"));
-    outcome.err = readFile(started.capture->file("stderr"));
-    if (started.terminal >= 0) {
+    outcome.out = readFile(capture_.file("stdout"));
+    outcome.err = readFile(capture_.file("stderr"));
+    if (terminal_ >= 0) {
         // What the child wrote stays readable after it ended, up to an error.
         char chunk[4096];
         ssize_t got;
-        while ((got = ::read(started.terminal, chunk, sizeof chunk)) > 0) outcome.err.append(chunk, got);
-        ::close(started.terminal);
+        while ((got = ::read(terminal_, chunk, sizeof chunk)) > 0) outcome.err.append(chunk, got);
     }
     return outcome;
+}
+
+ChildOutcome runProgram(const std::vector<std::string>& argv, const ChildLimits& limits) {
+    return Child(argv, limits).finish();
+}
+
+std::vector<std::string> cliCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {QUILLON_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+ChildOutcome runCli(const std::vector<std::string>& args, const ChildLimits& limits) {
+    return runProgram(cliCommand(args), limits);
 }
 
 }  // namespace quillon::testing

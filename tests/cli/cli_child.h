@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Runs the real quillon-cli in a child process, with limits, and captures
-// what it prints (POSIX only).
+// Runs the real quillon-cli (or another program) in a child process, with
+// limits, and captures what it prints (POSIX only).
 #pragma once
 
 #include <sys/resource.h>
@@ -30,19 +30,30 @@ struct ChildOutcome {
     std::string out, err;
 };
 
-// A quillon-cli started and not yet waited for.
-struct StartedCli {
-    pid_t pid = -1;
-    std::unique_ptr<TempDir> capture;
-    int terminal = -1;  // the pseudo-terminal's controlling side, when standard error is one
+// A program running in a child process; `argv[0]` is its path. An
+// unprivileged child runs a copy of the program from a folder any user can
+// reach (the build may sit in a home folder only root may enter).
+class Child {
+public:
+    Child(std::vector<std::string> argv, const ChildLimits& limits);
+    ~Child();  // ends a child that was not waited for
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    ChildOutcome finish();  // waits for it to end
+
+private:
+    TempDir capture_;
+    std::unique_ptr<TempDir> programCopy_;
+    int terminal_ = -1;  // the pseudo-terminal's controlling side, when standard error is one
+    pid_t pid_ = -1;
 };
 
-StartedCli startCli(const std::vector<std::string>& args, const ChildLimits& limits = {});
-ChildOutcome finishCli(StartedCli& started);
+ChildOutcome runProgram(const std::vector<std::string>& argv, const ChildLimits& limits = {});
 
-inline ChildOutcome runCli(const std::vector<std::string>& args, const ChildLimits& limits = {}) {
-    StartedCli started = startCli(args, limits);
-    return finishCli(started);
-}
+// quillon-cli with `args`.
+std::vector<std::string> cliCommand(const std::vector<std::string>& args);
+ChildOutcome runCli(const std::vector<std::string>& args, const ChildLimits& limits = {});
 
 }  // namespace quillon::testing

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The real quillon-cli program in a child process: every form of its command
-// line with its exit codes and output, an interrupted batch of books, and how
-// it fares under a file-size limit and without root's rights.
+// line with its exit codes and output, an interrupted batch of books, and
+// write failures.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -92,6 +92,7 @@ TEST_F(ProgramRunTest, EveryFormOfTheCommandLine) {
         {"a damaged book to standard output", {lib("Broken"), "-"}, 1, "", brokenMessage_ + "\n", {}},
         {"standard output that takes nothing",
          {lib("Psalms"), "-"}, 1, "", "Could not write to standard output\n", {}, "/dev/full"},
+        {"a device that takes nothing", {lib("Psalms"), "/dev/full"}, 1, "", "Could not write file: /dev/full\n", {}},
         {"several books into a folder, with the options",
          {"--no-markers", "--keep-tags", lib("Psalms"), lib("Shelf/Hymns"), out_.str()}, 0, "",
          "2 books converted, 0 failed\n", {{"Psalms.rtf", convertedPlain("Psalms")}, {"Hymns.rtf", convertedPlain("Hymns")}}},
@@ -215,14 +216,14 @@ TEST_F(ProgramRunTest, AnInterruptedBatchEndsItsChildrenAndThenDiesOfTheSignal) 
         fs::create_directories(lib("many/" + std::to_string(k)));
         fs::copy(lib("Psalms"), lib("many/" + std::to_string(k)));
     }
-    testing::StartedCli batch = testing::startCli({"-j", "2", "--library", lib("many"), out_.str()});
+    testing::Child batch(testing::cliCommand({"-j", "2", "--library", lib("many"), out_.str()}), {});
 
     // One converting child is stopped, so that it is surely still there when
     // the batch is interrupted.
     pid_t stopped = 0;
     waitFor(
         [&] {
-            for (const pid_t child : convertingChildren(batch.pid)) {
+            for (const pid_t child : convertingChildren(batch.pid())) {
                 ::kill(child, SIGSTOP);
                 waitFor([&] { return processState(child) != 'R' && processState(child) != 'S'; }, std::chrono::seconds(5));
                 if (processState(child) == 'T') stopped = child;
@@ -231,17 +232,17 @@ TEST_F(ProgramRunTest, AnInterruptedBatchEndsItsChildrenAndThenDiesOfTheSignal) 
             return false;
         },
         std::chrono::seconds(20));
-    if (stopped == 0) ::kill(batch.pid, SIGKILL);
+    if (stopped == 0) ::kill(batch.pid(), SIGKILL);
     ASSERT_NE(stopped, 0) << "no converting child was seen";
 
-    ::kill(batch.pid, SIGTERM);
+    ::kill(batch.pid(), SIGTERM);
     // The stopped child dies of the signal at once, or holds it pending when
     // it catches it.
     const bool reached = waitFor([&] { return processState(stopped) != 'T' || signalPending(stopped, SIGTERM); },
                                  std::chrono::seconds(10));
     if (!reached) ::kill(stopped, SIGKILL);
     ::kill(stopped, SIGCONT);
-    const ChildOutcome outcome = testing::finishCli(batch);
+    const ChildOutcome outcome = batch.finish();
     EXPECT_TRUE(reached) << "the batch did not pass SIGTERM on to its child";
     EXPECT_EQ(outcome.signal, SIGTERM) << "exit code " << outcome.exitCode << ", stderr: " << outcome.err;
     EXPECT_EQ(::kill(stopped, 0), -1) << "the child outlived the batch";
@@ -259,18 +260,6 @@ TEST_F(ProgramRunTest, FileSizeLimitIsAWriteFailureAndLosesNothing) {
     EXPECT_EQ(limited.err, "Could not write file: " + out("kept.rtf") + "\n");
     EXPECT_EQ(readFile(out("kept.rtf")), "precious");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.path()), {}), 1) << "no stray files";
-}
-
-TEST_F(ProgramRunTest, ReadOnlyOutputFileIsRefusedAndKept) {
-    testing::writeFile(out("locked.rtf"), "precious");
-    std::filesystem::permissions(out("locked.rtf"), std::filesystem::perms(0444));
-    std::filesystem::permissions(out_.path(), std::filesystem::perms(0777));
-
-    const ChildOutcome refused =
-        runCli({lib("Psalms"), out("locked.rtf")}, {RLIM_INFINITY, RLIM_INFINITY, 0, true, ""});
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "Could not open file for writing: " + out("locked.rtf") + "\n");
-    EXPECT_EQ(readFile(out("locked.rtf")), "precious");
 }
 
 }  // namespace

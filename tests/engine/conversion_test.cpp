@@ -162,14 +162,6 @@ TEST(ResolveOutputPathTest, FoldersAndMissingPathsWithoutADotReceiveStepbookRtf)
 
 using RunConversionExitTest = testing::BookAndOutputTest;
 
-TEST_F(RunConversionExitTest, MissingBookDatLeavesTheOutputUntouched) {
-    writeFile(out_.file("kept.rtf"), "precious");
-    const ConversionResult result = runConversion({out_.str(), out_.file("kept.rtf"), true, true});
-    EXPECT_FALSE(result.succeeded);
-    EXPECT_EQ(result.message, "Could not open file: " + inFolder(out_.str(), "Book.dat") + kAdvice);
-    EXPECT_EQ(readFile(out_.file("kept.rtf")), "precious");
-}
-
 TEST_F(RunConversionExitTest, BookDatThatIsAFolderCannotBeOpened) {
     std::filesystem::remove(book_.path() / "Book.dat");
     std::filesystem::create_directory(book_.path() / "Book.dat");
@@ -186,18 +178,6 @@ TEST_F(RunConversionExitTest, UnwritableOutputNamesTheResolvedPath) {
     EXPECT_FALSE(std::filesystem::exists(out_.file("nowhere")));
 }
 
-TEST_F(RunConversionExitTest, MissingIndexKeepsAnExistingOutputAndCreatesNothing) {
-    std::filesystem::remove(book_.path() / "Viewable.idx");
-    writeFile(out_.file("kept.rtf"), "precious");
-    const ConversionResult result = convertTo(out_.file("kept.rtf"));
-    EXPECT_FALSE(result.succeeded);
-    EXPECT_EQ(result.message, "Could not open file: " + book_.file("Viewable.idx") + kAdvice);
-    EXPECT_EQ(readFile(out_.file("kept.rtf")), "precious");
-
-    EXPECT_FALSE(convertTo(out_.file("new.rtf")).succeeded);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.path()), {}), 1) << "only kept.rtf";
-}
-
 TEST_F(RunConversionExitTest, OpenFailuresAreReportedInOrder) {
     // With everything wrong, Book.dat is reported first, then the output.
     std::filesystem::remove(book_.path() / "Viewable.idx");
@@ -207,13 +187,23 @@ TEST_F(RunConversionExitTest, OpenFailuresAreReportedInOrder) {
     EXPECT_EQ(convertTo(badOutput).message, "Could not open file: " + book_.file("Book.dat") + kAdvice);
 }
 
-TEST_F(RunConversionExitTest, SuccessReplacesAnExistingFile) {
-    writeFile(out_.file("book.rtf"), "an older, much longer conversion of something else");
-    const ConversionResult result = convertTo(out_.file("book.rtf"));
-    ASSERT_TRUE(result.succeeded) << result.message;
-    EXPECT_EQ(result.outputPath, out_.file("book.rtf"));
-    EXPECT_EQ(readFile(out_.file("book.rtf")), testing::kConvertedBook);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.path()), {}), 1) << "no stray files";
+TEST_F(RunConversionExitTest, TheBooksOwnFilesAreRefusedAsTheOutputUnderAnyName) {
+    std::filesystem::create_hard_link(book_.path() / "Book.dat", out_.path() / "book.rtf");
+    const std::string bookDat = readFile(book_.path() / "Book.dat");
+    const std::string viewableIdx = readFile(book_.path() / "Viewable.idx");
+    const std::string otherSpelling = inFolder(inFolder(book_.str(), "."), "Viewable.idx");
+    const std::pair<std::string, std::string> cases[] = {
+        {inFolder(book_.str(), "Book.dat"), "Book.dat"},
+        {inFolder(book_.str(), "Viewable.idx"), "Viewable.idx"},
+        {otherSpelling, "Viewable.idx"},
+        {out_.file("book.rtf"), "Book.dat"},
+    };
+    for (const auto& [output, bookFile] : cases) {
+        EXPECT_EQ(convertTo(output).message, "The output file " + output + " is the Step book's own file " +
+                                                 inFolder(book_.str(), bookFile) + "; choose another output file.");
+    }
+    EXPECT_EQ(readFile(book_.path() / "Book.dat"), bookDat);
+    EXPECT_EQ(readFile(book_.path() / "Viewable.idx"), viewableIdx);
 }
 
 TEST(RunConversionDamageTest, DamagedBooksAreRefusedWithAMessageNamingTheFile) {

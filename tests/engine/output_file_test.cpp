@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The output stream's line-feed translation and buffering, and the output
-// file's promise: the path changes only when the whole output was written.
+// file's promise: the path changes only when the whole output was written,
+// and nothing else is left behind.
 #include "engine/output_stream.h"
 
 #include <gtest/gtest.h>
+
 
 #include "engine/test_support.h"
 
 namespace quillon {
 namespace {
 
+namespace fs = std::filesystem;
+using testing::folderNames;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
@@ -35,35 +39,39 @@ TEST(OutputStreamTest, StoresEveryLineFeedAsCrLfAcrossBufferBoundaries) {
     }
 }
 
-TEST(OutputFileTest, NothingAppearsAtThePathUntilCommit) {
-    TempDir dir;
-    const std::string path = dir.file("new.rtf");
-    {
-        OutputFile output;
-        ASSERT_TRUE(output.open(path));
-        output.stream().write("partial");
-        output.stream().flush();
-        EXPECT_FALSE(std::filesystem::exists(path));
+TEST(OutputFileTest, ThePathChangesOnlyAtCommitAndNothingElseIsLeft) {
+    enum class Target { none, file, hardLinkedFile };  // the last is copied into in place
+    const std::string written(200000, 'n');
+    for (Target target : {Target::none, Target::file, Target::hardLinkedFile}) {
+        for (bool commit : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "target " << static_cast<int>(target) << ", commit " << commit);
+            TempDir dir;
+            const std::string path = dir.file("out.rtf");
+            std::vector<std::string> expectedNames;
+            if (target != Target::none) {
+                writeFile(path, "old");
+                expectedNames.push_back("out.rtf");
+            }
+            if (target == Target::hardLinkedFile) {
+                fs::create_hard_link(path, dir.path() / "twin.rtf");
+                expectedNames.push_back("twin.rtf");
+            }
+            {
+                OutputFile output;
+                ASSERT_TRUE(output.open(path));
+                output.stream().write(written);
+                output.stream().flush();
+                EXPECT_EQ(fs::exists(path), target != Target::none);
+                if (commit) {
+                    EXPECT_TRUE(output.commit());
+                }
+            }
+            if (commit && target == Target::none) expectedNames.push_back("out.rtf");
+            EXPECT_EQ(folderNames(dir.path()), expectedNames);
+            const std::string expected = commit ? written : "old";
+            for (const std::string& name : expectedNames) EXPECT_TRUE(readFile(dir.path() / name) == expected) << name;
+        }
     }
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "an abandoned output leaves no file";
-
-    OutputFile output;
-    ASSERT_TRUE(output.open(path));
-    output.stream().write("whole\n");
-    ASSERT_TRUE(output.commit());
-    EXPECT_EQ(readFile(path), "whole\r\n");
-}
-
-TEST(OutputFileTest, AbandonedOutputKeepsTheOldContent) {
-    TempDir dir;
-    writeFile(dir.file("old.rtf"), "old content");
-    {
-        OutputFile output;
-        ASSERT_TRUE(output.open(dir.file("old.rtf")));
-        output.stream().write(std::string(200000, 'n'));
-    }
-    EXPECT_EQ(readFile(dir.file("old.rtf")), "old content");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace

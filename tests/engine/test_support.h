@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "engine/conversion.h"
 #include "tools/bookwriter/scratch_folder.h"
@@ -17,6 +18,9 @@ using TempDir = bookwriter::ScratchFolder;
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
+
+// The names in `folder`, sorted.
+std::vector<std::string> folderNames(const std::filesystem::path& folder);
 
 struct Converted {
     ConversionResult result;
