@@ -4,14 +4,17 @@
 #include <new>
 
 #include "cli/command_line.h"
+#include "cli/platform.h"
 
 int main(int argc, char* argv[]) {
-    // A run that runs out of memory reports it itself; this catches the rest
-    // (reading the arguments, printing), where nothing has been written yet.
+    namespace cli = quillon::cli;
+    // A conversion that runs out of memory reports it itself; this catches
+    // the rest (reading the arguments, finding books, printing).
     try {
-        return quillon::cli::runCommandLine(argc, argv, std::cout, std::cerr);
+        return cli::runCommandLine(argc, argv, std::cout, std::cerr,
+                                   {cli::platform::ownExecutable(), cli::platform::standardErrorIsTerminal()});
     } catch (const std::bad_alloc&) {
         std::cerr << "Not enough memory to run quillon-cli.\n";
-        return quillon::cli::kExitConversionFailed;
+        return cli::kExitConversionFailed;
     }
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "engine/block_extraction.h"
@@ -78,9 +79,17 @@ ConversionResult convert(const ConversionRequest& request) {
     BookFile book(bookPath);
     if (!book.isOpen()) return couldNotOpen(bookPath);
 
-    const std::string outputPath = resolveOutputPath(request.outputPath);
+    // A stream given by the caller is written as it is; a file is only
+    // replaced once the whole conversion has worked.
+    const bool toStream = request.outputStream != nullptr;
+    const std::string outputPath = toStream ? request.outputPath : resolveOutputPath(request.outputPath);
     OutputFile output;
-    if (!output.open(outputPath)) return failure("Could not open file for writing: " + outputPath);
+    std::optional<OutputStream> givenStream;
+    if (toStream) {
+        givenStream.emplace(request.outputStream);
+    } else if (!output.open(outputPath)) {
+        return failure("Could not open file for writing: " + outputPath);
+    }
 
     FileHeaderRecord fileHeader;
     RecordStatus status = readFileHeaderRecord(book.descriptor(), fileHeader);
@@ -105,7 +114,7 @@ ConversionResult convert(const ConversionRequest& request) {
                                       std::to_string(plan.entryCount()));
     }
 
-    OutputStream& stream = output.stream();
+    OutputStream& stream = toStream ? *givenStream : output.stream();
     BlockExtractor extractor;
     for (std::int64_t entry = 0; entry < plan.entryCount(); ++entry) {
         const BlockTreatment treatment = plan.treatmentOf(entry);
@@ -121,7 +130,9 @@ ConversionResult convert(const ConversionRequest& request) {
         if (stream.failed()) break;
     }
 
-    if (!output.commit()) return failure("Could not write file: " + outputPath);
+    if (toStream ? !givenStream->flush() : !output.commit()) {
+        return failure((toStream ? "Could not write to " : "Could not write file: ") + outputPath);
+    }
 
     ConversionResult result;
     result.succeeded = true;
@@ -138,6 +149,12 @@ ConversionResult runConversion(const ConversionRequest& request) {
     } catch (const std::bad_alloc&) {
         return failure("Not enough memory to convert the Step book in " + request.bookFolder + ".");
     }
+}
+
+bool isStepBookFolder(const std::string& folder) {
+    const std::string withSeparator = withTrailingSeparator(folder);
+    return platform::pathKind(withSeparator + "Book.dat") == platform::PathKind::regularFile &&
+           platform::pathKind(withSeparator + "Viewable.idx") == platform::PathKind::regularFile;
 }
 
 std::string resolveOutputPath(const std::string& outputPath) {

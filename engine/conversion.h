@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "engine/book_records.h"
@@ -14,6 +15,10 @@ struct ConversionRequest {
     std::string outputPath;  // a file, or a folder that is to receive "stepbook.rtf"
     bool insertMarkers = true;
     bool stripTags = true;
+    // When set, the RTF goes to this open stream (standard output, say) as it
+    // is made, and outputPath only names the stream in messages: nothing is
+    // created, replaced or removed. The stream must not have been written to.
+    std::FILE* outputStream = nullptr;
 };
 
 struct ConversionResult {
@@ -28,6 +33,9 @@ struct ConversionResult {
 // Runs synchronously. The output path keeps its previous content (or stays
 // absent) unless the run succeeds.
 ConversionResult runConversion(const ConversionRequest& request);
+
+// Whether `folder` holds the two files of a Step book, Book.dat and Viewable.idx.
+bool isStepBookFolder(const std::string& folder);
 
 // The output file a run writes for `outputPath`: a path that names a folder,
 // or at which nothing can be found, and that holds no "." receives

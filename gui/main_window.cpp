@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: the two paths, the two options, Convert, the pickers,
-// Help and Exit.
+// Help and Exit, and a Step book dropped onto it.
 #include <windows.h>
 #include <commdlg.h>
+#include <shellapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <array>
 #include <exception>
+#include <string>
 
 #include "engine/conversion.h"
 #include "gui/application.h"
@@ -40,6 +43,7 @@ bool isTicked(HWND dialog, int box) {
 }
 
 INT_PTR onInitDialog(HWND dialog) {
+    DragAcceptFiles(dialog, TRUE);
     SendDlgItemMessageA(dialog, IDC_INSERT_MARKERS, BM_SETCHECK, BST_CHECKED, 0);
     SendDlgItemMessageA(dialog, IDC_STRIP_TAGS, BM_SETCHECK, BST_CHECKED, 0);
     richEdit.reset(LoadLibraryA("RichEd20.dll"));
@@ -100,6 +104,35 @@ void onSelectOutput(HWND dialog) {
     if (GetSaveFileNameA(&save)) SetDlgItemTextA(dialog, IDC_OUTPUT, name.data());
 }
 
+// The Step book folder a dropped path stands for: the folder itself, or the
+// folder of a dropped Book.dat or Viewable.idx. Empty when it is no book.
+std::string droppedBookFolder(std::string path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        const char* name = PathFindFileNameA(path.c_str());
+        if (lstrcmpiA(name, "Book.dat") != 0 && lstrcmpiA(name, "Viewable.idx") != 0) return {};
+        PathRemoveFileSpecA(path.data());
+        path.resize(std::char_traits<char>::length(path.c_str()));
+    }
+    return isStepBookFolder(path) ? path : std::string();
+}
+
+// The first dropped item that names a Step book fills the folder field;
+// anything else leaves it as it was.
+void onDropFiles(HWND dialog, HDROP dropped) {
+    const Drop drop(dropped);
+    const UINT count = DragQueryFileA(drop.get(), 0xFFFFFFFF, nullptr, 0);
+    for (UINT index = 0; index < count; ++index) {
+        std::string path(DragQueryFileA(drop.get(), index, nullptr, 0) + 1, '\0');
+        path.resize(DragQueryFileA(drop.get(), index, path.data(), static_cast<UINT>(path.size())));
+        const std::string folder = droppedBookFolder(path);
+        if (folder.empty()) continue;
+        SetDlgItemTextA(dialog, IDC_FOLDER, folder.c_str());
+        return;
+    }
+}
+
 void onHelp(HWND dialog) {
     DialogBoxParamA(moduleInstance, MAKEINTRESOURCEA(IDD_HELP), dialog, helpDialogProc, 0);
 }
@@ -123,6 +156,7 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         switch (message) {
         case WM_INITDIALOG: return onInitDialog(dialog);
         case WM_COMMAND: return onCommand(dialog, LOWORD(wParam));
+        case WM_DROPFILES: onDropFiles(dialog, reinterpret_cast<HDROP>(wParam)); return TRUE;
         case WM_CTLCOLORSTATIC: {
             const HDC dc = reinterpret_cast<HDC>(wParam);
             SetTextColor(dc, RGB(0, 0, 0));

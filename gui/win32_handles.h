@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <memory>
@@ -21,5 +22,11 @@ struct ItemIdListDeleter {
     void operator()(ITEMIDLIST* items) const { CoTaskMemFree(items); }
 };
 using ItemIdList = std::unique_ptr<ITEMIDLIST, ItemIdListDeleter>;
+
+// The files of a drop (WM_DROPFILES), released with DragFinish.
+struct DropDeleter {
+    void operator()(HDROP drop) const { DragFinish(drop); }
+};
+using Drop = std::unique_ptr<std::remove_pointer_t<HDROP>, DropDeleter>;
 
 }  // namespace quillon::gui

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages the build needs, if any are missing; with
 # --all also what the whole test suite needs (the sanitizer build, LibreOffice,
-# the Windows cross build and Wine).
+# pandoc, the Windows cross build and Wine).
 #
 #   install-deps.sh [--all]
 set -euo pipefail
@@ -15,7 +15,7 @@ packages=(
 if [[ ${1:-} == --all ]]; then
     packages+=(
         clang libclang-rt-14-dev
-        libreoffice-writer-nogui
+        libreoffice-writer-nogui pandoc
         googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
         wine wine32:i386 xvfb xdotool
         icoutils imagemagick librsvg2-bin
@@ -35,8 +35,8 @@ if [[ $(id -u) -ne 0 ]]; then
     command -v sudo >/dev/null || { echo "Please run as root or install sudo: missing ${missing[*]}" >&2; exit 1; }
     sudo=(sudo)
 fi
-# wine32 is an i386 package.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+# wine32 is an i386 package: only the Windows tests need the architecture.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo[@]}" dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"

@@ -1,7 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The real quillon-cli program in a child process: its exit codes and output,
-// and how it fares under a file-size limit and without root's rights.
+// The real quillon-cli program in a child process: every form of its command
+// line with its exit codes and output, an interrupted batch of books, and how
+// it fares under a file-size limit and without root's rights.
 #include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <thread>
 
 #include "cli/cli_child.h"
 #include "engine/test_support.h"
@@ -9,58 +19,258 @@
 namespace quillon::cli {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::ChildOutcome;
 using testing::readFile;
 using testing::runCli;
 using testing::TempDir;
 
+const std::string kAdvice =
+    ".\n\nDid you select the folder containing your Step Book? Step books consist of multiple files in the same "
+    "folder.";
+
+// Every file below `folder`, by its path relative to it, with its content.
+std::map<std::string, std::string> filesBelow(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = readFile(entry.path());
+    }
+    return files;
+}
+
+// A book whose body block holds its folder's name, so that each output shows
+// which book it came from.
+void writeNamedBook(const fs::path& folder) {
+    fs::create_directories(folder);
+    const std::string name = folder.filename().string();
+    ASSERT_TRUE(bookwriter::writeStepBook(folder.string(), bookwriter::layoutOf({"{\\rtf1 ", name + "\\v1 !", "}"})));
+}
+
+// What writeNamedBook's book becomes with both options on, and with both off.
+std::string converted(const std::string& name) { return "{\\rtf1 \r\n" + name + "!\r\n\xF7}\r\n"; }
+std::string convertedPlain(const std::string& name) { return "{\\rtf1 \r\n" + name + "\\v1 !\r\n}\r\n"; }
+
+// A library: books at three depths, a folder with Book.dat alone, an empty
+// folder and a damaged book; and elsewhere a book named like one of them.
 class ProgramRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(bookwriter::writeStepBook(book_.str(), bookwriter::layoutOf({"{\\rtf1 ", "a\\v1 b", "}"}, 1)));
+        for (const char* book : {"Psalms", "Shelf/Hymns", "Shelf/Deeper/Proverbs"}) writeNamedBook(lib_.path() / book);
+        writeNamedBook(other_.path() / "Hymns");
+        fs::create_directories(lib_.path() / "Shelf/Notes");
+        fs::create_directories(lib_.path() / "Empty");
+        fs::copy(lib_.path() / "Psalms/Book.dat", lib_.path() / "Shelf/Notes");
+        writeNamedBook(lib_.path() / "Broken");
+        fs::resize_file(lib_.path() / "Broken/Viewable.idx", 40);
+        brokenMessage_ = runConversion({lib("Broken"), out_.file("x.rtf")}).message;
     }
-    TempDir book_;
-    TempDir out_;
+
+    std::string lib(const std::string& relative) const { return lib_.file(relative); }
+    std::string out(const std::string& relative) const { return out_.file(relative); }
+
+    TempDir lib_, other_, out_;
+    std::string brokenMessage_;  // the single-book refusal of the damaged book
 };
 
-TEST_F(ProgramRunTest, TheProgramKeepsTheContract) {
-    const ChildOutcome converted = runCli({book_.str(), out_.file("a.rtf")});
-    EXPECT_EQ(converted.exitCode, 0);
-    EXPECT_EQ(converted.out + converted.err, "");
-    EXPECT_EQ(readFile(out_.file("a.rtf")), "{\\rtf1 \r\nab\r\n\xF7}\r\n");
+TEST_F(ProgramRunTest, EveryFormOfTheCommandLine) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out, err;
+        std::map<std::string, std::string> written;  // below the output folder afterwards
+        std::string standardOutput = {};             // a file standard output goes to
+    };
+    const std::string missingBook = "Could not open file: " + lib("Nothing/Book.dat") + kAdvice;
+    const std::string brokenLine = "quillon-cli: " + lib("Broken") + ": " + brokenMessage_ + "\n";
+    const Case cases[] = {
+        {"one book into a file", {lib("Psalms"), out("a.rtf")}, 0, "", "", {{"a.rtf", converted("Psalms")}}},
+        {"one book to standard output", {lib("Psalms"), "-"}, 0, converted("Psalms"), "", {}},
+        {"-v keeps standard output for the RTF",
+         {"-v", lib("Psalms"), "-"}, 0, converted("Psalms"), "quillon-cli: wrote 3 blocks to standard output\n", {}},
+        {"a missing book to standard output", {lib("Nothing"), "-"}, 1, "", missingBook + "\n", {}},
+        {"a damaged book to standard output", {lib("Broken"), "-"}, 1, "", brokenMessage_ + "\n", {}},
+        {"standard output that takes nothing",
+         {lib("Psalms"), "-"}, 1, "", "Could not write to standard output\n", {}, "/dev/full"},
+        {"several books into a folder, with the options",
+         {"--no-markers", "--keep-tags", lib("Psalms"), lib("Shelf/Hymns"), out_.str()}, 0, "",
+         "2 books converted, 0 failed\n", {{"Psalms.rtf", convertedPlain("Psalms")}, {"Hymns.rtf", convertedPlain("Hymns")}}},
+        {"failed books among several, one line each",
+         {"-v", "-j", "1", lib("Psalms"), lib("Nothing"), lib("Broken"), out_.str()}, 1,
+         "quillon-cli: wrote 3 blocks to " + out("Psalms.rtf") + "\n",
+         "quillon-cli: " + lib("Nothing") + ": Could not open file: " + lib("Nothing/Book.dat") +
+             ". Did you select the folder containing your Step Book? Step books consist of multiple files in the "
+             "same folder.\n" + brokenLine + "1 book converted, 2 failed\n",
+         {{"Psalms.rtf", converted("Psalms")}}},
+        {"two books of the same name", {lib("Shelf/Hymns"), other_.file("Hymns"), out_.str()}, 2, "",
+         "quillon-cli: " + lib("Shelf/Hymns") + " and " + other_.file("Hymns") + " would both be written to " +
+             out("Hymns.rtf") + "; nothing was converted\n",
+         {}},
+        {"a library: books at any depth, folders that are no book left alone", {"--library", lib_.str(), out_.str()},
+         1, "", brokenLine + "3 books converted, 1 failed\n",
+         {{"Psalms.rtf", converted("Psalms")},
+          {"Shelf/Hymns.rtf", converted("Hymns")},
+          {"Shelf/Deeper/Proverbs.rtf", converted("Proverbs")}}},
+        {"a library without a book", {"--library", lib("Empty"), out_.str()}, 1, "",
+         "quillon-cli: no Step book (a folder holding Book.dat and Viewable.idx) found in " + lib("Empty") + "\n", {}},
+        {"an output folder that does not exist", {lib("Psalms"), lib("Shelf/Hymns"), out("none")}, 1, "",
+         "quillon-cli: OUTPUT_FOLDER must be an existing folder: " + out("none") + "\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out_.path());
+        fs::create_directory(out_.path());
+        testing::ChildLimits settings;
+        settings.standardOutput = c.standardOutput;
+        const ChildOutcome outcome = runCli(c.args, settings);
+        EXPECT_EQ(outcome.exitCode, c.exitCode);
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_EQ(outcome.err, c.err);
+        EXPECT_EQ(filesBelow(out_.path()), c.written);
+    }
+}
 
-    const ChildOutcome failed = runCli({book_.file("nothing"), out_.file("b.rtf")});
-    EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(failed.out, "");
-    EXPECT_EQ(failed.err.rfind("Could not open file: " + book_.file("nothing") + "/Book.dat.\n\n", 0), 0u);
+// The lines a terminal shows after receiving `text`: a carriage return
+// goes back to the start of the line, which later characters overwrite.
+std::vector<std::string> screenLines(const std::string& text) {
+    std::vector<std::string> lines(1);
+    std::size_t column = 0;
+    for (const char c : text) {
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            lines.emplace_back();
+            column = 0;
+        } else {
+            lines.back().resize(std::max(lines.back().size(), column + 1), ' ');
+            lines.back()[column++] = c;
+        }
+    }
+    for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
+    return lines;
+}
 
-    EXPECT_EQ(runCli({"--bogus"}).exitCode, 2);
-    EXPECT_EQ(runCli({"--version"}).out, "quillon-cli 1.0\n");
+TEST_F(ProgramRunTest, OnATerminalEachBookIsShownAndTheProgressClearedAway) {
+    testing::ChildLimits settings;
+    settings.standardErrorOnTerminal = true;
+    const ChildOutcome outcome = runCli({"-j", "1", "--library", lib_.str(), out_.str()}, settings);
+    EXPECT_EQ(outcome.exitCode, 1);
+    for (const char* book : {"1 of 4: Broken", "2 of 4: Psalms", "3 of 4: Shelf/Deeper/Proverbs", "4 of 4: Shelf/Hymns"}) {
+        EXPECT_NE(outcome.err.find(std::string("\rbook ") + book), std::string::npos) << book << " in " << outcome.err;
+    }
+    const std::vector<std::string> shown = {"quillon-cli: " + lib("Broken") + ": " + brokenMessage_,
+                                            "3 books converted, 1 failed", ""};
+    EXPECT_EQ(screenLines(outcome.err), shown);
+}
+
+// The state letter of a process ('R', 'S', 'T', 'Z', ...); 0 once it is gone.
+char processState(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t nameEnd = line.rfind(')');
+    return nameEnd != std::string::npos && nameEnd + 2 < line.size() ? line[nameEnd + 2] : 0;
+}
+
+// Children of `parent` that are running a program of their own by now (the
+// batch's converting copies, past their start).
+std::vector<pid_t> convertingChildren(pid_t parent) {
+    std::vector<pid_t> children;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t nameEnd = line.rfind(')');
+        std::istringstream fields(nameEnd != std::string::npos ? line.substr(nameEnd + 2) : "");
+        char state = 0;
+        pid_t ppid = 0;
+        if (!(fields >> state >> ppid) || ppid != parent || state == 'Z') continue;
+        if (readFile(entry.path() / "cmdline").find("--library") == std::string::npos) children.push_back(std::stoi(name));
+    }
+    return children;
+}
+
+bool signalPending(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("ShdPnd:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    }
+    return false;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::seconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+TEST_F(ProgramRunTest, AnInterruptedBatchEndsItsChildrenAndThenDiesOfTheSignal) {
+    // Enough books that one is always being converted.
+    for (int k = 0; k < 200; ++k) {
+        fs::create_directories(lib("many/" + std::to_string(k)));
+        fs::copy(lib("Psalms"), lib("many/" + std::to_string(k)));
+    }
+    testing::StartedCli batch = testing::startCli({"-j", "2", "--library", lib("many"), out_.str()});
+
+    // One converting child is stopped, so that it is surely still there when
+    // the batch is interrupted.
+    pid_t stopped = 0;
+    waitFor(
+        [&] {
+            for (const pid_t child : convertingChildren(batch.pid)) {
+                ::kill(child, SIGSTOP);
+                waitFor([&] { return processState(child) != 'R' && processState(child) != 'S'; }, std::chrono::seconds(5));
+                if (processState(child) == 'T') stopped = child;
+                if (stopped != 0) return true;
+            }
+            return false;
+        },
+        std::chrono::seconds(20));
+    if (stopped == 0) ::kill(batch.pid, SIGKILL);
+    ASSERT_NE(stopped, 0) << "no converting child was seen";
+
+    ::kill(batch.pid, SIGTERM);
+    // The stopped child dies of the signal at once, or holds it pending when
+    // it catches it.
+    const bool reached = waitFor([&] { return processState(stopped) != 'T' || signalPending(stopped, SIGTERM); },
+                                 std::chrono::seconds(10));
+    if (!reached) ::kill(stopped, SIGKILL);
+    ::kill(stopped, SIGCONT);
+    const ChildOutcome outcome = testing::finishCli(batch);
+    EXPECT_TRUE(reached) << "the batch did not pass SIGTERM on to its child";
+    EXPECT_EQ(outcome.signal, SIGTERM) << "exit code " << outcome.exitCode << ", stderr: " << outcome.err;
+    EXPECT_EQ(::kill(stopped, 0), -1) << "the child outlived the batch";
 }
 
 TEST_F(ProgramRunTest, FileSizeLimitIsAWriteFailureAndLosesNothing) {
     std::vector<std::string> texts = {"{\\rtf1 "};
     for (int k = 0; k < 50; ++k) texts.push_back(std::string(4000, static_cast<char>('a' + k % 26)));
     texts.push_back("}");
-    ASSERT_TRUE(bookwriter::writeStepBook(book_.str(), bookwriter::layoutOf(texts, 1)));
-    testing::writeFile(out_.file("kept.rtf"), "precious");
+    ASSERT_TRUE(bookwriter::writeStepBook(lib("Psalms"), bookwriter::layoutOf(texts, 1)));
+    testing::writeFile(out("kept.rtf"), "precious");
 
-    const ChildOutcome limited = runCli({book_.str(), out_.file("kept.rtf")}, {100000, RLIM_INFINITY, 0, false});
+    const ChildOutcome limited = runCli({lib("Psalms"), out("kept.rtf")}, {100000, RLIM_INFINITY, 0, false, ""});
     EXPECT_EQ(limited.exitCode, 1);
-    EXPECT_EQ(limited.err, "Could not write file: " + out_.file("kept.rtf") + "\n");
-    EXPECT_EQ(readFile(out_.file("kept.rtf")), "precious");
+    EXPECT_EQ(limited.err, "Could not write file: " + out("kept.rtf") + "\n");
+    EXPECT_EQ(readFile(out("kept.rtf")), "precious");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.path()), {}), 1) << "no stray files";
 }
 
 TEST_F(ProgramRunTest, ReadOnlyOutputFileIsRefusedAndKept) {
-    testing::writeFile(out_.file("locked.rtf"), "precious");
-    std::filesystem::permissions(out_.file("locked.rtf"), std::filesystem::perms(0444));
+    testing::writeFile(out("locked.rtf"), "precious");
+    std::filesystem::permissions(out("locked.rtf"), std::filesystem::perms(0444));
     std::filesystem::permissions(out_.path(), std::filesystem::perms(0777));
 
-    const ChildOutcome refused = runCli({book_.str(), out_.file("locked.rtf")}, {RLIM_INFINITY, RLIM_INFINITY, 0, true});
+    const ChildOutcome refused =
+        runCli({lib("Psalms"), out("locked.rtf")}, {RLIM_INFINITY, RLIM_INFINITY, 0, true, ""});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "Could not open file for writing: " + out_.file("locked.rtf") + "\n");
-    EXPECT_EQ(readFile(out_.file("locked.rtf")), "precious");
+    EXPECT_EQ(refused.err, "Could not open file for writing: " + out("locked.rtf") + "\n");
+    EXPECT_EQ(readFile(out("locked.rtf")), "precious");
 }
 
 }  // namespace

@@ -10,11 +10,12 @@
 //   QUILLON_EXPECTED   quillon-cli's outputs for the sample book: markers-strip.rtf,
 //                      markers-keep.rtf, plain-strip.rtf, plain-keep.rtf
 //   QUILLON_WORK       a scratch folder (holds noindex/, a book without its index,
-//                      and the accented book folder)
+//                      and the book folder "Psalmen Übersetzung")
 //   QUILLON_LINK_LOG   the file the fake browser appends opened addresses to
 //   QUILLON_SHOTS      where screenshots go (as .bmp; the script converts them)
 #include <windows.h>
 #include <richedit.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -222,6 +224,21 @@ protected:
         return takeMessageBox("Conversion result");
     }
 
+    // Drops `path` onto the main window as the shell does: a DROPFILES block
+    // in the program's memory, handed over by WM_DROPFILES.
+    void dropOnMainWindow(const std::string& path) {
+        DROPFILES header{};
+        header.pFiles = sizeof header;
+        header.fWide = FALSE;
+        std::string block(reinterpret_cast<const char*>(&header), sizeof header);
+        block += path;
+        block.append(2, '\0');
+        void* copy = VirtualAllocEx(process_.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        ASSERT_NE(copy, nullptr);
+        ASSERT_TRUE(WriteProcessMemory(process_.hProcess, copy, block.data(), block.size(), nullptr));
+        PostMessageA(main_, WM_DROPFILES, reinterpret_cast<WPARAM>(copy), 0);
+    }
+
     DWORD waitForExit() {
         DWORD code = STILL_ACTIVE;
         if (WaitForSingleObject(process_.hProcess, 10000) == WAIT_OBJECT_0) GetExitCodeProcess(process_.hProcess, &code);
@@ -303,6 +320,41 @@ TEST_F(ProgramTest, FailedConversionsShowTheRunsMessage) {
     EXPECT_EQ(GetFileAttributesA((work + "\\noindex.rtf").c_str()), INVALID_FILE_ATTRIBUTES) << "no file left behind";
 }
 
+TEST_F(ProgramTest, ABookDroppedOnTheWindowFillsTheFolderField) {
+    EXPECT_TRUE(GetWindowLongA(main_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) << "the window takes no drops";
+    const std::string work = windowsPath(environment("QUILLON_WORK"));
+    const std::string book = windowsPath(environment("QUILLON_BOOK"));
+    const std::string kept = work + "\\kept-by-the-drop";
+    struct Case {
+        std::string dropped, folder;
+    };
+    const Case cases[] = {
+        {work + "\\Psalmen \xDC" "bersetzung", work + "\\Psalmen \xDC" "bersetzung"},  // code page 1252
+        {book + "\\Book.dat", book},
+        {work + "\\noindex", kept},  // Book.dat without Viewable.idx
+        {work + "\\noindex\\Book.dat", kept},
+        {work + "\\expected\\markers-strip.rtf", kept},
+        {work + "\\nothing-here", kept},
+    };
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        SCOPED_TRACE(cases[k].dropped);
+        const std::string output = "dropped-" + std::to_string(k) + ".rtf";
+        setFields(kept, work + "\\" + output);
+        dropOnMainWindow(cases[k].dropped);
+        // Convert, posted after the drop, runs once the drop has been handled.
+        const std::string message = convert();
+        EXPECT_EQ(itemText(main_, IDC_FOLDER), cases[k].folder);
+        if (cases[k].folder == kept) {
+            EXPECT_EQ(message, "Could not open file: " + kept + "\\Book.dat" + kAdvice);
+        } else {
+            EXPECT_EQ(message, "Converted successfully");
+            EXPECT_TRUE(readFile(environment("QUILLON_WORK") + "/" + output) ==
+                        readFile(environment("QUILLON_EXPECTED") + "/markers-strip.rtf"))
+                << "output differs from quillon-cli's";
+        }
+    }
+}
+
 TEST_F(ProgramTest, LongPathsAreCutTo255Characters) {
     const std::string longFolder = "Z:\\" + std::string(300, 'p');
     setFields(longFolder, "Z:\\tmp\\x.rtf");
@@ -311,9 +363,9 @@ TEST_F(ProgramTest, LongPathsAreCutTo255Characters) {
 
 TEST_F(ProgramTest, AccentedBookFolderAndOutputPathWork) {
     const std::string work = windowsPath(environment("QUILLON_WORK"));
-    // Code page 1252: "Psalmen-Übersetzung" and "Ausgabe-été.rtf".
+    // Code page 1252: "Psalmen Übersetzung" and "Ausgabe-été.rtf".
     const std::string output = work + "\\Ausgabe-\xE9t\xE9.rtf";
-    setFields(work + "\\Psalmen-\xDC" "bersetzung", output);
+    setFields(work + "\\Psalmen \xDC" "bersetzung", output);
     EXPECT_EQ(convert(), "Converted successfully");
     HANDLE file = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);

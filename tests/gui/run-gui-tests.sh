@@ -22,8 +22,8 @@ for combination in "markers-strip" "markers-keep --keep-tags" "plain-strip --no-
     "$native_cli" $options "$book" "$work/expected/$name.rtf"
 done
 cp "$book/Book.dat" "$work/noindex/"
-mkdir -p "$work/Psalmen-Übersetzung"
-cp "$book/Book.dat" "$book/Viewable.idx" "$work/Psalmen-Übersetzung/"
+mkdir -p "$work/Psalmen Übersetzung"
+cp "$book/Book.dat" "$book/Viewable.idx" "$work/Psalmen Übersetzung/"
 
 # Wine's browser hands links to xdg-open.
 cat >"$work/bin/xdg-open" <<SCRIPT

@@ -3,7 +3,10 @@
 # quillon-cli.exe under Wine must write byte for byte what the Linux
 # quillon-cli writes, for every combination of the two options, and must take
 # a book folder and an output path with letters beyond ASCII (they reach the
-# program in the ANSI code page).
+# program in the ANSI code page). Also through its other forms: to standard
+# output, several books at once and a whole library, whose books are
+# converted by copies of quillon-cli.exe started with quoted arguments (one
+# ends in a backslash).
 #
 #   cli_matches_linux.sh LINUX_CLI WINDOWS_CLI BOOK_FOLDER WORK_FOLDER
 set -euo pipefail
@@ -16,20 +19,42 @@ accented=$work/Psaumes-été
 mkdir -p "$accented"
 cp "$book"/Book.dat "$book"/Viewable.idx "$accented"/
 
+# Either program, stopping the check with a message when it fails.
+linux() { "$linux_cli" "$@" || { echo "quillon-cli $* failed" >&2; exit 1; }; }
+windows() { "$run_windows" "$windows_cli" "$@" || { echo "quillon-cli.exe $* failed" >&2; exit 1; }; }
+
 failures=0
+same() {
+    if cmp "$2" "$3"; then
+        echo "same output: $1"
+    else
+        echo "DIFFERENT output: $1" >&2
+        failures=$((failures + 1))
+    fi
+}
+
 for options in "" "--no-markers" "--keep-tags" "--no-markers --keep-tags"; do
     name=$(echo "${options:-defaults}" | tr -d ' -')
     expected=$work/$name-linux.rtf
-    actual=$work/$name-windows-é.rtf
     # shellcheck disable=SC2086 # the options are words
-    "$linux_cli" $options "$book" "$expected"
+    linux $options "$book" "$expected"
     # shellcheck disable=SC2086
-    "$run_windows" "$windows_cli" $options "$(winepath -w "$accented")" "$(winepath -w "$work")\\$name-windows-é.rtf"
-    if cmp "$expected" "$actual"; then
-        echo "same output with options '${options}'"
-    else
-        echo "DIFFERENT output with options '${options}'" >&2
-        failures=$((failures + 1))
-    fi
+    windows $options "$(winepath -w "$accented")" "$(winepath -w "$work")\\$name-windows-é.rtf"
+    same "options '$options'" "$expected" "$work/$name-windows-é.rtf"
 done
+
+expected=$work/defaults-linux.rtf
+windows "$(winepath -w "$book")" - >"$work/standard-output.rtf"
+same "standard output" "$expected" "$work/standard-output.rtf"
+
+library=$work/Bibliothek
+mkdir -p "$library/Psaumes été" "$library/Reihe/Psalter 1611" "$work/books" "$work/library"
+for folder in "$library/Psaumes été" "$library/Reihe/Psalter 1611"; do cp "$book"/Book.dat "$book"/Viewable.idx "$folder"/; done
+windows -j 2 "$(winepath -w "$accented")" "$(winepath -w "$library/Psaumes été")\\" \
+    "$(winepath -w "$work/books")"
+same "two books: the first" "$expected" "$work/books/Psaumes-été.rtf"
+same "two books: the second" "$expected" "$work/books/Psaumes été.rtf"
+windows --library "$(winepath -w "$library")" "$(winepath -w "$work/library")"
+same "library: a book" "$expected" "$work/library/Psaumes été.rtf"
+same "library: a book one level down" "$expected" "$work/library/Reihe/Psalter 1611.rtf"
 exit $((failures > 0))
