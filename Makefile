@@ -3,6 +3,8 @@
 # the sample book; `make test` builds and runs the whole test suite: as built
 # for release, under the sanitizers, and the Windows programs under Wine;
 # `make windows` cross-builds the Windows programs; `make bench` measures.
+# `make package` and `make windows-release` make what users install, and
+# `make check-release` tries both out.
 BUILD_DIR ?= build
 ASAN_BUILD_DIR ?= build-asan
 WINDOWS_BUILD_DIR ?= build-windows
@@ -18,7 +20,8 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:exitcode=86:detect_
 FUZZ_SECONDS ?= 3600
 FUZZ_DIR = $(ASAN_BUILD_DIR)/fuzz
 
-.PHONY: all deps deps-all configure build build-asan demo windows test fuzz bench clean
+.PHONY: all deps deps-all deps-release configure build build-asan demo windows test fuzz bench clean \
+        package windows-release check-release
 
 all: build
 
@@ -27,6 +30,9 @@ deps:
 
 deps-all:
 	scripts/install-deps.sh --all
+
+deps-release:
+	scripts/install-deps.sh --release
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
@@ -53,10 +59,26 @@ windows: deps-all
 	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
 
 # The Windows tests run under Wine, in a throwaway prefix for the whole run.
+# The tests labelled "release" try out the packages: make check-release.
 test: deps-all build build-asan windows
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -LE release
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS)
-	$(RUN_UNDER_WINE) --session ctest --test-dir $(WINDOWS_BUILD_DIR) --output-on-failure -j $(JOBS)
+	$(RUN_UNDER_WINE) --session ctest --test-dir $(WINDOWS_BUILD_DIR) --output-on-failure -j $(JOBS) -LE release
+
+# The Debian package of quillon-cli, checked by lintian; info tags are shown
+# but only errors and warnings fail.
+package: deps-release build
+	rm -f $(BUILD_DIR)/quillon-cli_*.deb
+	cd $(BUILD_DIR) && cpack -G DEB
+	lintian --display-info --fail-on error,warning $(BUILD_DIR)/quillon-cli_*.deb
+
+windows-release: windows
+	rm -f $(WINDOWS_BUILD_DIR)/quillon-*-win32.zip
+	cd $(WINDOWS_BUILD_DIR) && cpack -G ZIP
+
+check-release: package windows-release
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -L release
+	ctest --test-dir $(WINDOWS_BUILD_DIR) --output-on-failure -L release
 
 bench: build
 	$(BUILD_DIR)/bench/quillon-bench

@@ -12,13 +12,15 @@
 #include "cli/batch.h"
 #include "cli/platform.h"
 
+#include "quillon_version.h"
+
 namespace quillon::cli {
 
 const char kUsage[] =
     "Usage: quillon-cli [OPTIONS] BOOK_FOLDER OUTPUT_PATH\n"
-    "       quillon-cli [OPTIONS] BOOK_FOLDER -\n"
-    "       quillon-cli [OPTIONS] BOOK_FOLDER... OUTPUT_FOLDER\n"
-    "       quillon-cli [OPTIONS] --library LIBRARY_FOLDER OUTPUT_FOLDER\n";
+    "  or:  quillon-cli [OPTIONS] BOOK_FOLDER -\n"
+    "  or:  quillon-cli [OPTIONS] BOOK_FOLDER... OUTPUT_FOLDER\n"
+    "  or:  quillon-cli [OPTIONS] --library LIBRARY_FOLDER OUTPUT_FOLDER\n";
 
 namespace {
 
@@ -26,21 +28,21 @@ const char kHelpText[] =
     "Converts a Step book folder (Book.dat and Viewable.idx) into one RTF file,\n"
     "or several books into one folder.\n"
     "\n"
-    "  BOOK_FOLDER    the folder holding the Step book\n"
-    "  OUTPUT_PATH    the RTF file to write; a folder, or a path without a dot\n"
-    "                 that does not exist yet, receives \"stepbook.rtf\"\n"
-    "  -              write the RTF to standard output\n"
-    "  BOOK_FOLDER... two or more books: each becomes OUTPUT_FOLDER/<name of its\n"
-    "                 folder>.rtf; the output folder must exist\n"
+    "  BOOK_FOLDER     the folder holding the Step book\n"
+    "  OUTPUT_PATH     the RTF file to write; a folder, or a path without a dot\n"
+    "                  that does not exist yet, receives \"stepbook.rtf\"\n"
+    "  -               write the RTF to standard output\n"
+    "  BOOK_FOLDER...  two or more books: each becomes OUTPUT_FOLDER/<name of\n"
+    "                  its folder>.rtf; the output folder must exist\n"
     "\n"
     "Options:\n"
     "  --no-markers   do not insert the section marker (the byte 0xF7, the division\n"
     "                 sign in code page 1252) at the beginning of each section\n"
     "  --keep-tags    keep the \\v0 and \\v1 RTF tags instead of stripping them\n"
     "  --library LIBRARY_FOLDER\n"
-    "                 convert every book found below LIBRARY_FOLDER (a folder holding\n"
-    "                 Book.dat and Viewable.idx, at any depth) into OUTPUT_FOLDER,\n"
-    "                 whose sub-folders mirror the library's\n"
+    "                 convert every book found below LIBRARY_FOLDER\n"
+    "                 (a folder holding Book.dat and Viewable.idx, at any depth)\n"
+    "                 into OUTPUT_FOLDER, whose sub-folders mirror the library's\n"
     "  -j, --jobs N   convert up to N books at once (default: the number of cores)\n"
     "  -v, --verbose  print a one-line summary of each file written\n"
     "  --help         print this help and exit\n"
@@ -54,7 +56,10 @@ const char kHelpText[] =
     "Exit status: 0 converted, 1 a conversion failed (the reason is printed on\n"
     "standard error; an existing output file is left as it was), 2 usage error.\n";
 
-const char kVersionText[] = "quillon-cli 1.0\n";
+const char kVersionText[] = "quillon-cli " QUILLON_VERSION "\n" QUILLON_COPYRIGHT "\n"
+    "License GPLv2+: GNU GPL version 2 or later <https://gnu.org/licenses/old-licenses/gpl-2.0.html>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
 
 constexpr unsigned kMaxJobs = 64;
 

@@ -4,13 +4,14 @@
 #include "gui/help_text.h"
 
 #include "gui/about.h"
+#include "quillon_version.h"
 
 namespace quillon::gui {
 
 const std::string& helpText() {
     static const std::string text =
         std::string(
-            R"rtf({\rtf1\ansi\ansicpg1252\deff0\deflang1033{\fonttbl{\f0\fnil\fcharset0 Verdana;}}\viewkind4\uc1\pard\qc\b\f0\fs20 Quillon, v1.0\par
+            R"rtf({\rtf1\ansi\ansicpg1252\deff0\deflang1033{\fonttbl{\f0\fnil\fcharset0 Verdana;}}\viewkind4\uc1\pard\qc\b\f0\fs20 Quillon, v)rtf" QUILLON_VERSION R"rtf(\par
 \b0 )rtf") +
         kCreditLine + R"rtf(\par
 \par
@@ -36,8 +37,11 @@ RTF marks formatting with hidden tags: the word Bible, written as \\b Bible\\b0 
         kAuthor + R"rtf(.\par
 \par
 \b Legal:\b0\par
-Copyright (c) 2026 )rtf" +
-        kAuthor + R"rtf(. You may use, copy and share this program free of charge. It is provided as is, without warranty of any kind, express or implied; in no event shall its authors be liable for any damage arising from its use.\par
+)rtf" QUILLON_COPYRIGHT R"rtf(.\par
+Quillon is free software: you can redistribute it and/or modify it under the terms of the GNU General Public License as published by the Free Software Foundation, either version 2 of the License, or (at your option) any later version.\par
+Quillon is distributed in the hope that it will be useful, but WITHOUT ANY WARRANTY; without even the implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE. See the GNU General Public License for more details.\par
+Quillon includes the SWORD library of The SWORD Project (CrossWire Bible Society), which is licensed under the GNU General Public License version 2. The license texts come with the program, in COPYING.txt and THIRD-PARTY-NOTICES.txt. The source code of Quillon can be had from )rtf" +
+        kSupportSite + R"rtf(.\par
 \b\par
 } )rtf";
     return text;

@@ -2,24 +2,30 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages the build needs, if any are missing; with
 # --all also what the whole test suite needs (the sanitizer build, LibreOffice,
-# pandoc, the Windows cross build and Wine).
+# pandoc, the Windows cross build and Wine); with --release also what making
+# and checking the packages needs (make package, make check-release).
 #
-#   install-deps.sh [--all]
+#   install-deps.sh [--all] [--release]
 set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
     libsword-dev
     libgtest-dev
+    help2man
 )
-if [[ ${1:-} == --all ]]; then
+if [[ " $* " == *" --all "* ]]; then
     packages+=(
         clang libclang-rt-14-dev
         libreoffice-writer-nogui pandoc
         googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
         wine wine32:i386 xvfb xdotool
         icoutils imagemagick librsvg2-bin
+        mandoc
     )
+fi
+if [[ " $* " == *" --release "* ]]; then
+    packages+=(dpkg-dev file lintian man-db)
 fi
 
 missing=()

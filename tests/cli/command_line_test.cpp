@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/test_support.h"
+#include "quillon_version.h"
 
 namespace quillon::cli {
 namespace {
@@ -156,7 +157,7 @@ TEST_F(CommandLineRunTest, UsageErrorsHelpAndVersion) {
 
     const Outcome version = run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.out, "quillon-cli 1.0\n");
+    EXPECT_EQ(version.out.rfind("quillon-cli " QUILLON_VERSION "\n" QUILLON_COPYRIGHT "\n", 0), 0u) << version.out;
 }
 
 }  // namespace

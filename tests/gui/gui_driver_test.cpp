@@ -6,6 +6,7 @@
 // Run by run-gui-tests.sh, which provides the X display, the Wine prefix and
 // these environment variables (Unix paths):
 //   QUILLON_EXE        the program under test
+//   QUILLON_CLI_EXE    quillon-cli.exe of the same build, for its version resource
 //   QUILLON_BOOK       the sample book
 //   QUILLON_EXPECTED   quillon-cli's outputs for the sample book: markers-strip.rtf,
 //                      markers-keep.rtf, plain-strip.rtf, plain-keep.rtf
@@ -20,10 +21,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -31,6 +34,7 @@
 
 #include "gui/about.h"
 #include "gui/resources/resource.h"
+#include "quillon_version.h"
 
 namespace {
 
@@ -153,6 +157,54 @@ void saveScreenshot(HWND window, const std::string& name) {
     out.write(reinterpret_cast<const char*>(&file), sizeof file);
     out.write(reinterpret_cast<const char*>(&info), sizeof info);
     out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+}
+
+// What Explorer shows under the file's Properties, Details: the strings of
+// the table that the resource's translation entry names.
+TEST(VersionResourceTest, BothProgramsNameProductVersionDescriptionAndCopyright) {
+    std::set<std::string> descriptions;
+    for (const char* variable : {"QUILLON_EXE", "QUILLON_CLI_EXE"}) {
+        const std::string program = environment(variable);
+        ASSERT_FALSE(program.empty()) << variable << " is not set";
+        SCOPED_TRACE(program);
+        const std::string path = windowsPath(program);
+        DWORD unused = 0;
+        const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &unused);
+        ASSERT_GT(size, 0u) << "no version resource";
+        std::vector<char> info(size);
+        ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+        EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(QUILLON_VERSION_MINOR, QUILLON_VERSION_MAJOR)));
+        EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(QUILLON_VERSION_TWEAK, QUILLON_VERSION_PATCH)));
+        EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+        EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+
+        WORD* translation = nullptr;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                                   &length));
+        ASSERT_GE(length, 4u);
+        char table[64];
+        std::snprintf(table, sizeof table, "\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
+        const auto value = [&](const std::string& name) -> std::string {
+            char* text = nullptr;
+            UINT textLength = 0;
+            if (!VerQueryValueA(info.data(), (table + name).c_str(), reinterpret_cast<void**>(&text), &textLength)) {
+                return "(missing)";
+            }
+            return text;
+        };
+        EXPECT_EQ(value("ProductName"), "Quillon");
+        EXPECT_EQ(value("ProductVersion"), QUILLON_VERSION);
+        EXPECT_EQ(value("FileVersion"), QUILLON_VERSION);
+        EXPECT_EQ(value("LegalCopyright"), QUILLON_COPYRIGHT);
+        EXPECT_EQ(value("OriginalFilename"), program.substr(program.rfind('/') + 1));
+        descriptions.insert(value("FileDescription"));
+    }
+    EXPECT_EQ(descriptions.size(), 2u) << "each program has a description of its own";
+    EXPECT_EQ(descriptions.count("(missing)"), 0u);
 }
 
 // One running quillon.exe, ended when the test is over.
@@ -447,7 +499,7 @@ TEST_F(HelpWindowTest, ShowsTheHelpTextAndAClickOnTheLinkOpensTheSupportSite) {
     HWND text = FindWindowExA(help, nullptr, "RichEdit20A", nullptr);
     ASSERT_NE(text, nullptr);
     const std::string content = windowText(text);
-    EXPECT_EQ(content.rfind("Quillon, v1.0", 0), 0u) << content.substr(0, 80);
+    EXPECT_EQ(content.rfind("Quillon, v" QUILLON_VERSION "\r", 0), 0u) << content.substr(0, 80);
     EXPECT_FALSE(IsWindowEnabled(main_)) << "the main window must wait for the help window";
 
     // The text area fits the window, above the Close button.

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "gui/about.h"
+#include "quillon_version.h"
 
 namespace quillon::gui {
 namespace {
@@ -50,7 +51,8 @@ std::string visibleText(const std::string& rtf) {
 TEST(HelpTextTest, IsRtfWithTheExpectedHeaderAndOnlyTheControlWordsItNeeds) {
     const std::string& rtf = helpText();
     ASSERT_EQ(rtf.compare(0, kHeader.size(), kHeader), 0) << rtf.substr(0, kHeader.size());
-    EXPECT_EQ(rtf.compare(kHeader.size(), 14, "Quillon, v1.0\\"), 0);
+    const std::string title = "Quillon, v" QUILLON_VERSION "\\par";
+    EXPECT_EQ(rtf.compare(kHeader.size(), title.size(), title), 0);
     EXPECT_EQ(rtf.substr(rtf.size() - 9), "\\b\\par\n} ") << "ends with an empty bold paragraph";
 
     const std::set<std::string> allowed = {"rtf1", "ansi", "ansicpg1252", "deff0", "deflang1033", "fonttbl",
@@ -81,7 +83,7 @@ TEST(HelpTextTest, IsRtfWithTheExpectedHeaderAndOnlyTheControlWordsItNeeds) {
 TEST(HelpTextTest, ShowsItsSectionsInOrderWithTheProjectsDetails) {
     const std::string text = visibleText(helpText());
     const std::string expectedInOrder[] = {
-        "Quillon, v1.0\n",
+        "Quillon, v" QUILLON_VERSION "\n",
         std::string(kCreditLine) + "\n",
         "Updates, Support, Documentation: " + std::string(kSupportSite) + "\n",
         "Summary: ",
@@ -92,6 +94,9 @@ TEST(HelpTextTest, ShowsItsSectionsInOrderWithTheProjectsDetails) {
         "\nKnown Issues and Troubleshooting:\n",
         "1) ", "2) ", "3) ", "4) ", kAuthor,
         "\nLegal:\n",
+        QUILLON_COPYRIGHT,
+        "free software", "GNU General Public License", "either version 2 of the License, or (at your option) any later version",
+        "WITHOUT ANY WARRANTY", "SWORD library", kSupportSite,
     };
     std::size_t from = 0;
     for (const std::string& piece : expectedInOrder) {

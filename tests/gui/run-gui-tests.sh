@@ -6,6 +6,8 @@
 # program's windows are left as PNG files in WORK_DIR/screenshots.
 #
 # usage: run-gui-tests.sh NATIVE_CLI DRIVER_EXE QUILLON_EXE SAMPLE_BOOK WORK_DIR [DRIVER_ARGS...]
+# with QUILLON_CLI_EXE in the environment: the quillon-cli.exe that goes with
+# QUILLON_EXE, whose version resource the driver checks too.
 set -euo pipefail
 
 native_cli=$1 driver=$2 program=$3 book=$4 work=$5
