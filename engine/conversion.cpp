@@ -151,10 +151,12 @@ ConversionResult convert(const ConversionRequest& request) {
 }  // namespace
 
 ConversionResult runConversion(const ConversionRequest& request) {
+    // Made before the run: once memory has run out, the message could not be.
+    ConversionResult outOfMemory = failure("Not enough memory to convert the Step book in " + request.bookFolder + ".");
     try {
         return convert(request);
     } catch (const std::bad_alloc&) {
-        return failure("Not enough memory to convert the Step book in " + request.bookFolder + ".");
+        return outOfMemory;
     }
 }
 

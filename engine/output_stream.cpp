@@ -26,6 +26,10 @@ void OutputStream::write(std::string_view text) {
 
 void OutputStream::put(char byte) { write(std::string_view(&byte, 1)); }
 
+void OutputStream::writeStored(std::string_view bytes) {
+    if (!failed_) append(bytes.data(), bytes.size());
+}
+
 void OutputStream::append(const char* data, std::size_t size) {
     if (size > buffer_.size() - used_) {
         flush();

@@ -23,6 +23,8 @@ public:
     // Writes `text`, each LF as CR LF. After a failed write nothing more is written.
     void write(std::string_view text);
     void put(char byte);
+    // Writes `bytes` as they are: text whose line feeds are already CR LF.
+    void writeStored(std::string_view bytes);
 
     // Hands everything buffered to the sink; false once any write has failed.
     bool flush();

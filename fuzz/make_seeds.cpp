@@ -76,6 +76,10 @@ std::vector<Seed> seeds() {
     shared.blocks.back().storedSize = verseSize + 50;
     shared.blocks.back().uncompressedSize = -1;
     list.push_back({"shared-and-short-read", shared, {true, true, false}});
+
+    StepBookLayout bomb = layoutOf({opening, "", "}"}, 1);
+    bomb.blocks[1].storedBytes = quillon::bookwriter::maximumExpansionLzss(4000);
+    list.push_back({"largest-expansion", bomb, {true, true, false}});
     return list;
 }
 

@@ -233,6 +233,13 @@ TEST(HostileBooksTest, OddButReadableBooksConvertCheaply) {
         {"a stored size of the whole file from the first block",
          [bookSize](L l) { l.blocks[2].dataOffset = kFirstBlockOffset; l.blocks[2].storedSize = bookSize; },
          opening + "{\\rtf1 first"},
+        {"empty blocks pointing at and past the end of Book.dat",
+         [](L l) {
+             l.blocks[1].dataOffset = INT32_MAX;
+             l.blocks[1].storedSize = 0;
+             l.blocks[2].text = "";  // stored last: it points at the end of the file
+         },
+         "{\\rtf1 first\r\n\r\n\xF7\r\n"},
     };
     for (const ReadableCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -246,6 +253,51 @@ TEST(HostileBooksTest, OddButReadableBooksConvertCheaply) {
         EXPECT_EQ(outcome.out + outcome.err, "");
         EXPECT_EQ(readFile(out.file("book.rtf")).rfind(c.expectedOutput, 0), 0u) << readFile(out.file("book.rtf"));
     }
+}
+
+// The lowest address-space limit under which quillon-cli starts at all, to
+// 64 KB: the shared libraries alone take most of it.
+rlim_t startingAddressSpace() {
+    rlim_t low = 0, high = rlim_t{1} << 30;
+    while (high - low > (rlim_t{64} << 10)) {
+        ChildLimits limits;
+        limits.seconds = kSecondsLimit;
+        limits.addressSpace = low + (high - low) / 2;
+        (runCli({"--version"}, limits).exitCode == 0 ? high : low) = limits.addressSpace;
+    }
+    return high;
+}
+
+TEST(HostileBooksTest, UnderAddressSpaceLimitsABombConvertsOrIsRefusedNeverKilled) {
+    if (kUnderSanitizers) GTEST_SKIP() << "the sanitizers reserve more address space than any limit here";
+    // 1 MB stored of LZSS at its largest expansion: 8.5 MB of text. From just
+    // above what starting takes, to well below what the text would take.
+    const std::size_t storedSize = std::size_t{1} << 20;
+    StepBookLayout layout = bookwriter::layoutOf({"bomb"}, 0);
+    layout.blocks[0].storedBytes = bookwriter::maximumExpansionLzss(storedSize);
+    TempDir book, out;
+    ASSERT_TRUE(bookwriter::writeStepBook(book.str(), layout));
+    const std::string converted = std::string(bookwriter::maximumExpansionTextSize(storedSize), ' ') + "\r\n";
+    const rlim_t start = startingAddressSpace() + (rlim_t{64} << 10);  // a step above, to stay clear of it
+    ChildOutcome outcome;
+    for (rlim_t limit = start; limit <= start + (rlim_t{4} << 20); limit += rlim_t{128} << 10) {
+        SCOPED_TRACE(::testing::Message() << "address space " << limit / 1024 << " KB");
+        writeFile(out.file("kept.rtf"), "precious");
+        ChildLimits limits;
+        limits.seconds = kSecondsLimit;
+        limits.addressSpace = limit;
+        outcome = runCli({book.str(), out.file("kept.rtf")}, limits);
+        ASSERT_EQ(outcome.signal, 0) << "ended by signal " << outcome.signal << "; stderr: " << outcome.err;
+        if (outcome.exitCode != 0) {
+            ASSERT_EQ(outcome.exitCode, 1);
+            EXPECT_EQ(outcome.err.rfind("Not enough memory", 0), 0u) << outcome.err;
+            EXPECT_EQ(readFile(out.file("kept.rtf")), "precious");
+        } else {
+            EXPECT_EQ(readFile(out.file("kept.rtf")), converted);
+        }
+        ASSERT_EQ(folderListing(out.path()), std::vector<std::string>{"kept.rtf"});
+    }
+    EXPECT_EQ(outcome.exitCode, 0) << "memory grows with the text: " << outcome.err;
 }
 
 }  // namespace

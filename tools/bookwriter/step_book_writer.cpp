@@ -4,6 +4,7 @@
 
 #include <lzsscomprs.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace quillon::bookwriter {
@@ -47,6 +48,21 @@ std::string compressLzss(std::string_view text) {
     unsigned long storedLength = 0;
     const char* stored = compressor.getCompressedBuf(&storedLength);
     return std::string(stored, storedLength);
+}
+
+std::string maximumExpansionLzss(std::size_t storedSize) {
+    // Flag byte 0: eight references; 0x00 0x0F: ring position 0, length 15 + 3.
+    std::string group(1, '\0');
+    for (int reference = 0; reference < 8; ++reference) group += std::string("\x00\x0F", 2);
+    std::string stored;
+    stored.reserve(storedSize);
+    while (stored.size() < storedSize) stored.append(group, 0, std::min(group.size(), storedSize - stored.size()));
+    return stored;
+}
+
+std::uint64_t maximumExpansionTextSize(std::uint64_t storedSize) {
+    const std::uint64_t groups = storedSize / kMaximumExpansionGroup, rest = storedSize % kMaximumExpansionGroup;
+    return groups * 144 + (rest > 0 ? (rest - 1) / 2 * 18 : 0);
 }
 
 StepBookFiles buildStepBook(const StepBookLayout& layout) {

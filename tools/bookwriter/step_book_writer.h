@@ -15,6 +15,16 @@ namespace quillon::bookwriter {
 // The block's text compressed with SWORD's LZSS, as Book.dat stores it.
 std::string compressLzss(std::string_view text);
 
+// `storedSize` bytes of LZSS at its largest expansion: every flag byte
+// announces eight references that each copy 18 bytes, so each 17 stored bytes
+// become 144 bytes of text (spaces, from the decoder's initial ring buffer).
+// The pattern repeats every 17 bytes, so a long one can be written in pieces.
+std::string maximumExpansionLzss(std::size_t storedSize);
+constexpr std::size_t kMaximumExpansionGroup = 17;
+
+// The length of the text that maximumExpansionLzss(storedSize) decodes to.
+std::uint64_t maximumExpansionTextSize(std::uint64_t storedSize);
+
 // One index entry and the stored bytes it points at.
 struct BlockLayout {
     std::string text;
