@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include "engine/interruption.h"
@@ -261,7 +262,7 @@ bool TemporaryFile::createBeside(const std::string& target) {
         ::unlink(path.c_str());
         return false;
     }
-    path_ = path;
+    path_ = std::move(path);  // cannot throw, so the file cannot be left unnamed
     interruptSlot_ = interruption::remember(path_);
     return true;
 }
