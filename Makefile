@@ -8,7 +8,7 @@
 BUILD_DIR ?= build
 ASAN_BUILD_DIR ?= build-asan
 WINDOWS_BUILD_DIR ?= build-windows
-RUN_UNDER_WINE = tests/windows/run-under-wine.sh
+RUN_UNDER_WINE = scripts/run-under-wine.sh
 JOBS ?= $(shell nproc)
 DEMO_OUTPUT = $(BUILD_DIR)/demo/psalms.rtf
 

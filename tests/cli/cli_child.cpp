@@ -40,6 +40,7 @@ Child::Child(std::vector<std::string> argv, const ChildLimits& limits) {
         ::setrlimit(RLIMIT_FSIZE, &fileSize);
         ::setrlimit(RLIMIT_AS, &addressSpace);
         if (limits.unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(126);
+        if (!limits.temporaryFolder.empty()) ::setenv("TMPDIR", limits.temporaryFolder.c_str(), 1);
         std::signal(SIGXFSZ, SIG_IGN);
         std::signal(SIGALRM, SIG_DFL);
         ::alarm(limits.seconds);

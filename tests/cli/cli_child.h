@@ -21,6 +21,7 @@ struct ChildLimits {
     bool unprivileged = false;            // drop root's rights, which ignore file permissions
     std::string standardOutput;           // a file standard output goes to instead of being captured
     bool standardErrorOnTerminal = false; // standard error is a pseudo-terminal, captured as its screen receives it
+    std::string temporaryFolder;          // TMPDIR for the child
 };
 
 struct ChildOutcome {

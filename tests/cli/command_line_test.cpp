@@ -117,47 +117,39 @@ protected:
     TempDir out_;
 };
 
-TEST_F(CommandLineRunTest, SuccessIsSilentUnlessVerbose) {
-    const Outcome quiet = run({book_.str(), out_.file("a.rtf")});
-    EXPECT_EQ(quiet.exitCode, 0);
-    EXPECT_EQ(quiet.out, "");
-    EXPECT_EQ(quiet.err, "");
-    EXPECT_EQ(readFile(out_.file("a.rtf")), "{\\rtf1 \r\nab\r\n\xF7}\r\n");
-
-    const Outcome verbose = run({"-v", "--no-markers", "--keep-tags", book_.str(), out_.str()});
-    EXPECT_EQ(verbose.exitCode, 0);
-    EXPECT_EQ(verbose.out, "quillon-cli: wrote 3 blocks to " + out_.file("stepbook.rtf") + "\n");
-    EXPECT_EQ(verbose.err, "");
-    EXPECT_EQ(readFile(out_.file("stepbook.rtf")), "{\\rtf1 \r\na\\v1 b\r\n}\r\n");
-}
-
-TEST_F(CommandLineRunTest, FailurePrintsExactlyTheMessage) {
-    const Outcome missing = run({out_.str(), out_.file("a.rtf")});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.out, "");
-    EXPECT_EQ(missing.err, "Could not open file: " + testing::inFolder(out_.str(), "Book.dat") +
-                               ".\n\nDid you select the folder containing your Step Book? Step books "
-                               "consist of multiple files in the same folder.\n");
-
-    const Outcome unwritable = run({book_.str(), out_.file("no/dir/a.rtf")});
-    EXPECT_EQ(unwritable.exitCode, 1);
-    EXPECT_EQ(unwritable.err, "Could not open file for writing: " + out_.file("no/dir/a.rtf") + "\n");
-}
-
-TEST_F(CommandLineRunTest, UsageErrorsHelpAndVersion) {
-    const Outcome usage = run({book_.str()});
-    EXPECT_EQ(usage.exitCode, 2);
-    EXPECT_EQ(usage.out, "");
-    EXPECT_EQ(usage.err, std::string("quillon-cli: expected BOOK_FOLDER and OUTPUT_PATH\n") + kUsage);
-
-    const Outcome help = run({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.out.rfind(kUsage, 0), 0u);
-    EXPECT_EQ(help.err, "");
-
-    const Outcome version = run({"--version"});
-    EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.out.rfind("quillon-cli " QUILLON_VERSION "\n" QUILLON_COPYRIGHT "\n", 0), 0u) << version.out;
+TEST_F(CommandLineRunTest, ExitCodesAndWhatGoesToEachStream) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out, err;
+        std::string written = {}, content = {};  // a file in out_ and what it must hold
+        bool outBeginsSo = false;                // `out` is only how standard output begins
+    };
+    const Case cases[] = {
+        {"a conversion prints nothing", {book_.str(), out_.file("a.rtf")}, 0, "", "", "a.rtf",
+         "{\\rtf1 \r\nab\r\n\xF7}\r\n"},
+        {"-v says what was written", {"-v", "--no-markers", "--keep-tags", book_.str(), out_.str()}, 0,
+         "quillon-cli: wrote 3 blocks to " + out_.file("stepbook.rtf") + "\n", "", "stepbook.rtf",
+         "{\\rtf1 \r\na\\v1 b\r\n}\r\n"},
+        {"a failed conversion prints its message alone", {out_.str(), out_.file("a.rtf")}, 1, "",
+         "Could not open file: " + testing::inFolder(out_.str(), "Book.dat") +
+             ".\n\nDid you select the folder containing your Step Book? Step books consist of multiple files in "
+             "the same folder.\n"},
+        {"a usage error", {book_.str()}, 2, "", "quillon-cli: expected BOOK_FOLDER and OUTPUT_PATH\n" + std::string(kUsage)},
+        {"help", {"--help"}, 0, kUsage, "", {}, {}, true},
+        {"version", {"--version"}, 0, "quillon-cli " QUILLON_VERSION "\n" QUILLON_COPYRIGHT "\n", "", {}, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = run(c.args);
+        EXPECT_EQ(outcome.exitCode, c.exitCode);
+        EXPECT_EQ(c.outBeginsSo ? outcome.out.substr(0, c.out.size()) : outcome.out, c.out);
+        EXPECT_EQ(outcome.err, c.err);
+        if (!c.written.empty()) {
+            EXPECT_EQ(readFile(out_.file(c.written)), c.content);
+        }
+    }
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ using testing::TempDir;
 using testing::writeFile;
 
 constexpr uid_t kNobody = 65534;
-constexpr char kOld[] = "precious";
+// Longer than any new content, so that a copy in place must also cut it short.
+constexpr char kOld[] = "precious, and longer than what a conversion here writes";
 
 bool isRoot() { return ::geteuid() == 0; }
 
@@ -129,6 +130,7 @@ const OutputSetup kSetups[] = {
     {"one of two hard links", false, false, 0644, 0, Extra::secondName},
     {"a symbolic link to the file", false, false, 0644, 0, Extra::symbolicLink},
     {"a name of 255 bytes", false, false, 0644, 0, Extra::none, std::string(251, 'n') + ".rtf"},
+    {"a new file with a name of 255 bytes", false, false, 0, 0, Extra::none, std::string(251, 'm') + ".rtf"},
     {"a writable file in a read-only folder", true, false, 0666, 0555},
     {"another user's writable file in a sticky folder", true, false, 0666, 01777},
     {"a file the user may not write", true, false, 0444, 0777, Extra::none, "out.rtf", false},
@@ -168,11 +170,13 @@ TEST_F(OutputSafetyTest, EverySetupKeepsTheFileOnFailureAndAllButItsContentOnSuc
             ++skipped;
             continue;
         }
-        TempDir out;
+        TempDir out, temporary;
         const std::string output = arrange(setup, out);
         const std::string before = describeFolder(out.path(), true);
         ChildLimits limits;
         limits.unprivileged = setup.asNobody;
+        fs::permissions(temporary.path(), fs::perms(01777));
+        limits.temporaryFolder = temporary.str();  // where a folder that takes no new files sends the output
 
         const ChildOutcome failed = runCli({damaged_.str(), output}, limits);
         EXPECT_EQ(failed.exitCode, 1) << failed.err;
@@ -199,6 +203,7 @@ TEST_F(OutputSafetyTest, EverySetupKeepsTheFileOnFailureAndAllButItsContentOnSuc
         }
         EXPECT_EQ(converted.exitCode, 0) << converted.err;
         EXPECT_EQ(describeFolder(out.path(), false), expected) << "after a successful run";
+        EXPECT_TRUE(fs::is_empty(temporary.path())) << "left in the temporary folder";
         for (const fs::directory_entry& entry : fs::directory_iterator(out.path())) {
             EXPECT_TRUE(entry.is_symlink() || readFile(entry.path()) == testing::kConvertedBook) << entry.path();
         }
@@ -310,8 +315,21 @@ std::vector<std::string> durabilityCalls(const std::string& straceLog, const std
     return calls;
 }
 
+// quillon-cli with `args` under strace with `options`; its log goes to `log`.
+ChildOutcome runTraced(std::vector<std::string> options, const std::vector<std::string>& args, const std::string& log) {
+    EXPECT_TRUE(fs::exists("/usr/bin/strace")) << "strace is missing: scripts/install-deps.sh --all installs it";
+    // LeakSanitizer cannot run under a tracer.
+    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+    const std::string withoutLeakCheck =
+        std::string("ASAN_OPTIONS=") + (sanitizerOptions != nullptr ? sanitizerOptions : "") + ":detect_leaks=0";
+    std::vector<std::string> argv = {"/usr/bin/strace", "-f", "-y", "-o", log, "-E", withoutLeakCheck};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const std::vector<std::string> command = testing::cliCommand(args);
+    argv.insert(argv.end(), command.begin(), command.end());
+    return testing::runProgram(argv);
+}
+
 TEST_F(OutputSafetyTest, TheNewContentIsOnDiskBeforeItReplacesTheOld) {
-    ASSERT_TRUE(fs::exists("/usr/bin/strace")) << "strace is missing: scripts/install-deps.sh --all installs it";
     using Calls = std::vector<std::string>;
     struct Case {
         const char* name;
@@ -319,10 +337,6 @@ TEST_F(OutputSafetyTest, TheNewContentIsOnDiskBeforeItReplacesTheOld) {
         Calls expected;
     };
     const Calls renamed = {"fsync TEMP", "rename TEMP out.rtf", "fsync ."};
-    // LeakSanitizer cannot run under a tracer.
-    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
-    const std::string withoutLeakCheck =
-        std::string("ASAN_OPTIONS=") + (sanitizerOptions != nullptr ? sanitizerOptions : "") + ":detect_leaks=0";
     const Case cases[] = {
         {"a new file", [](const TempDir&) {}, renamed},
         {"an existing file", [](const TempDir& out) { existing(out); }, renamed},
@@ -334,12 +348,41 @@ TEST_F(OutputSafetyTest, TheNewContentIsOnDiskBeforeItReplacesTheOld) {
         SCOPED_TRACE(c.name);
         TempDir out, log;
         c.arrange(out);
-        const ChildOutcome outcome =
-            testing::runProgram({"/usr/bin/strace", "-f", "-y", "-o", log.file("calls"), "-e",
-                                 "trace=fsync,fdatasync,rename,renameat,renameat2", "-E", withoutLeakCheck,
-                                 QUILLON_CLI_PATH, sound_.str(), out.file("out.rtf")});
+        const ChildOutcome outcome = runTraced({"-e", "trace=fsync,fdatasync,rename,renameat,renameat2"},
+                                               {sound_.str(), out.file("out.rtf")}, log.file("calls"));
         ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
         EXPECT_EQ(durabilityCalls(readFile(log.file("calls")), out.str()), c.expected) << readFile(log.file("calls"));
+    }
+}
+
+TEST_F(OutputSafetyTest, AFailingFlushOrCloseIsAFailure) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> fault;  // strace's options that make the call fail
+        bool device, hardLink;
+    };
+    const Case cases[] = {
+        {"the new file cannot be flushed to disk", {"-e", "inject=fsync:error=EIO:when=1"}, false, false},
+        {"a device cannot be closed", {"-P", "/dev/null", "-e", "trace=close", "-e", "inject=close:error=EIO"}, true,
+         false},
+        {"the target copied into cannot be closed", {"-e", "trace=close", "-e", "inject=close:error=EIO"}, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir out, log;
+        std::string output = c.device ? "/dev/null" : existing(out);
+        std::vector<std::string> fault = c.fault;
+        if (c.hardLink) {
+            fs::create_hard_link(output, out.file("other-name.rtf"));
+            fault.insert(fault.begin(), {"-P", output});
+        }
+        const ChildOutcome outcome = runTraced(fault, {sound_.str(), output}, log.file("calls"));
+        EXPECT_EQ(outcome.exitCode, 1) << readFile(log.file("calls"));
+        EXPECT_EQ(outcome.err, "Could not write file: " + output + "\n");
+        if (!c.device && !c.hardLink) {
+            EXPECT_EQ(readFile(output), kOld);
+            EXPECT_EQ(folderNames(out.path()), std::vector<std::string>{"out.rtf"});
+        }
     }
 }
 

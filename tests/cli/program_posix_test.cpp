@@ -248,18 +248,27 @@ TEST_F(ProgramRunTest, AnInterruptedBatchEndsItsChildrenAndThenDiesOfTheSignal) 
     EXPECT_EQ(::kill(stopped, 0), -1) << "the child outlived the batch";
 }
 
-TEST_F(ProgramRunTest, FileSizeLimitIsAWriteFailureAndLosesNothing) {
+TEST_F(ProgramRunTest, AFileSizeLimitIsAWriteFailureEvenWhenOnlyTheLastByteIsRefused) {
     std::vector<std::string> texts = {"{\\rtf1 "};
     for (int k = 0; k < 50; ++k) texts.push_back(std::string(4000, static_cast<char>('a' + k % 26)));
     texts.push_back("}");
     ASSERT_TRUE(bookwriter::writeStepBook(lib("Psalms"), bookwriter::layoutOf(texts, 1)));
-    testing::writeFile(out("kept.rtf"), "precious");
-
-    const ChildOutcome limited = runCli({lib("Psalms"), out("kept.rtf")}, {100000, RLIM_INFINITY, 0, false, ""});
-    EXPECT_EQ(limited.exitCode, 1);
-    EXPECT_EQ(limited.err, "Could not write file: " + out("kept.rtf") + "\n");
-    EXPECT_EQ(readFile(out("kept.rtf")), "precious");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.path()), {}), 1) << "no stray files";
+    ASSERT_EQ(runCli({lib("Psalms"), out("whole.rtf")}).exitCode, 0);
+    const auto size = static_cast<rlim_t>(fs::file_size(out("whole.rtf")));
+    fs::remove(out("whole.rtf"));
+    // The limit refuses the first write outright, or only the last byte of
+    // the last write: a write that stores less than it was given.
+    for (const rlim_t limit : {rlim_t{100000}, size - 1}) {
+        SCOPED_TRACE(::testing::Message() << "limit " << limit << " of " << size << " bytes");
+        testing::writeFile(out("kept.rtf"), "precious");
+        testing::ChildLimits limits;
+        limits.fileSize = limit;
+        const ChildOutcome limited = runCli({lib("Psalms"), out("kept.rtf")}, limits);
+        EXPECT_EQ(limited.exitCode, 1);
+        EXPECT_EQ(limited.err, "Could not write file: " + out("kept.rtf") + "\n");
+        EXPECT_EQ(readFile(out("kept.rtf")), "precious");
+        EXPECT_EQ(testing::folderNames(out_.path()), std::vector<std::string>{"kept.rtf"}) << "no stray files";
+    }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // One block's way to the output: the rules of its text, stated whole and
-// streamed in pieces; the decoder fed from Book.dat; entries that fit the
-// book; and blocks as a conversion writes them.
+// streamed in pieces, and the decoder fed from Book.dat.
 #include "engine/block_extraction.h"
 
 #include <filemgr.h>
@@ -22,8 +21,6 @@ using namespace std::string_literals;
 namespace quillon {
 namespace {
 
-using bookwriter::StepBookLayout;
-using testing::convertLayout;
 
 // What the file holds for a block text by the whole-text rules: up to the
 // first zero byte, cut at the first picture, the tags removed when stripping,
@@ -139,22 +136,6 @@ TEST(BlockTextFilterTest, StreamedStagesGiveWhatTheWholeTextRulesGive) {
     }
 }
 
-TEST(EntryFitsBookTest, RefusesEntriesThatCannotBeRead) {
-    struct Case {
-        std::int32_t offset, stored;
-        bool fits;
-    };
-    const Case cases[] = {
-        {0, 0, true},       {99, 1, true},      {99, 100, true},       // runs past the end: read short
-        {100, 0, true},     {INT32_MAX, 0, true},                      // reads nothing
-        {100, 1, false},    {-1, 0, false},     {10, -1, false},
-        {10, 101, false},   {INT32_MAX, 1, false}, {0, INT32_MAX, false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(entryFitsBook({c.offset, 0, c.stored}, 100), c.fits) << c.offset << "/" << c.stored;
-    }
-}
-
 // SWORD's decoder over stored bytes in memory, its text gathered whole: what
 // the library makes of them. (Its own buffer grows by a copy per decoded run,
 // far too slow for long texts under the sanitizers.)
@@ -263,40 +244,6 @@ TEST_F(LzssDecoderTest, StopsReadingOnceTheTextIsNoLongerWanted) {
     LzssDecoder().decodeBlock(bookFile, 0, static_cast<std::uint32_t>(stored.size()), gathered);
     EXPECT_EQ(gathered.pieces, 1);
     EXPECT_LT(platform::seekDescriptor(bookFile, 0, 1), static_cast<std::int64_t>(stored.size() / 8));
-}
-
-// Converts a book whose only body block is `text`, between a plain first
-// block and a trailing block, and returns what the body block became.
-std::string bodyBlockOutput(const std::string& text, bool strip) {
-    const StepBookLayout layout = bookwriter::layoutOf({"first", text, "last"}, 1);
-    const testing::Converted converted = convertLayout(layout, false, strip);
-    EXPECT_TRUE(converted.result.succeeded) << converted.result.message;
-    const std::string& out = converted.output;
-    const std::string head = "first\r\n", tail = "last\r\n";
-    if (out.size() < head.size() + tail.size() || out.compare(0, head.size(), head) != 0 ||
-        out.compare(out.size() - tail.size(), tail.size(), tail) != 0) {
-        ADD_FAILURE() << "unexpected output: " << out.substr(0, 200);
-        return {};
-    }
-    return out.substr(head.size(), out.size() - head.size() - tail.size());
-}
-
-TEST(ExtractBlockTest, WritesTheTextByTheRulesAndALineBreak) {
-    std::mt19937 random(11);
-    std::string longText;  // many decoded pieces, with tags across their edges
-    while (longText.size() < (300u << 10)) {
-        longText += random() % 3 ? "word \\v1 " : random() % 2 ? "\\v0 \\v1 \n" : "\\v\\v1 0 {\\b x}\r\n";
-    }
-    const std::string texts[] = {
-        "", "{\\b bold} text\\v1 ", "zero\0byte ends it"s, "cr\r\nlf\n", "\\v\\v1 0 x{\\pict \\v1 }",
-        longText, longText + "{\\pict" + longText,
-    };
-    for (const std::string& text : texts) {
-        for (const bool strip : {false, true}) {
-            EXPECT_EQ(bodyBlockOutput(text, strip), byTheRules(text, strip) + "\r\n")
-                << "strip " << strip << ": " << text.substr(0, 80);
-        }
-    }
 }
 
 }  // namespace

@@ -52,13 +52,4 @@ void BookAndOutputTest::SetUp() {
     ASSERT_TRUE(bookwriter::writeStepBook(book_.str(), bookwriter::layoutOf({"{\\rtf1 ", "text", "}"}, 1)));
 }
 
-std::string asOutputLine(const std::string& text) {
-    std::string line;
-    for (char c : text) {
-        if (c == '\n') line += '\r';
-        line += c;
-    }
-    return line + "\r\n";
-}
-
 }  // namespace quillon::testing

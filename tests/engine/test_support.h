@@ -46,7 +46,4 @@ protected:
 // What the book of BookAndOutputTest becomes with markers and stripping on.
 extern const char kConvertedBook[];
 
-// The bytes a block's text becomes in the output: each LF as CR LF, then CR LF.
-std::string asOutputLine(const std::string& text);
-
 }  // namespace quillon::testing

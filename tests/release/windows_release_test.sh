@@ -47,7 +47,7 @@ for part in "Debian source package: sword " "Debian source package: mingw-w64 " 
     grep -qE "$part" "$folder/THIRD-PARTY-NOTICES.txt" || fail "THIRD-PARTY-NOTICES.txt lacks '$part'"
 done
 
-"$here/windows/run-under-wine.sh" --session \
+"$here/../scripts/run-under-wine.sh" --session \
     "$here/windows/cli_matches_linux.sh" "$linux_cli" "$folder/quillon-cli.exe" "$book" "$work/cli" ||
     fail "quillon-cli.exe from the zip does not write what the Linux quillon-cli writes"
 QUILLON_CLI_EXE=$folder/quillon-cli.exe \

@@ -12,7 +12,7 @@
 set -euo pipefail
 
 linux_cli=$1 windows_cli=$2 book=$3 work=$4
-run_windows=$(dirname "$0")/run-under-wine.sh
+run_windows=$(dirname "$0")/../../scripts/run-under-wine.sh
 
 rm -rf "$work"
 accented=$work/Psaumes-été

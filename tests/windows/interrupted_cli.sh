@@ -11,9 +11,9 @@
 set -euo pipefail
 
 make_book=$1 windows_cli=$2 work=$3
-run_windows=$(dirname "$0")/run-under-wine.sh
+run_windows=$(dirname "$0")/../../scripts/run-under-wine.sh
 if [[ -z ${QUILLON_WINE_SESSION:-} ]]; then
-    echo "run this inside tests/windows/run-under-wine.sh --session" >&2
+    echo "run this inside scripts/run-under-wine.sh --session" >&2
     exit 2
 fi
 
