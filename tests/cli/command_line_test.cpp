@@ -1,22 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// quillon-cli: option parsing, and the contract scripts rely on: exit codes
-// and exactly what goes to stdout and stderr.
+// quillon-cli's option parsing; what the program then does is tested on the
+// real program (program_posix_test.cpp, and under Wine cli_matches_linux.sh).
 #include "cli/command_line.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <thread>
-
-#include "engine/test_support.h"
-#include "quillon_version.h"
 
 namespace quillon::cli {
 namespace {
-
-using testing::readFile;
-using testing::TempDir;
 
 struct Args {
     explicit Args(std::vector<std::string> args) : strings(std::move(args)) {
@@ -93,62 +86,6 @@ TEST(ParseCommandLineTest, OptionsAndOperands) {
     for (const auto& [args, expected] : cases) {
         const Args argv(args);
         EXPECT_EQ(describe(parseCommandLine(argv.argc(), argv.argv())), expected) << ::testing::PrintToString(args);
-    }
-}
-
-struct Outcome {
-    int exitCode;
-    std::string out, err;
-};
-
-Outcome run(std::vector<std::string> args) {
-    const Args argv(std::move(args));
-    std::ostringstream out, err;
-    const int code = runCommandLine(argv.argc(), argv.argv(), out, err);
-    return {code, out.str(), err.str()};
-}
-
-class CommandLineRunTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(bookwriter::writeStepBook(book_.str(), bookwriter::layoutOf({"{\\rtf1 ", "a\\v1 b", "}"}, 1)));
-    }
-    TempDir book_;
-    TempDir out_;
-};
-
-TEST_F(CommandLineRunTest, ExitCodesAndWhatGoesToEachStream) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-        int exitCode;
-        std::string out, err;
-        std::string written = {}, content = {};  // a file in out_ and what it must hold
-        bool outBeginsSo = false;                // `out` is only how standard output begins
-    };
-    const Case cases[] = {
-        {"a conversion prints nothing", {book_.str(), out_.file("a.rtf")}, 0, "", "", "a.rtf",
-         "{\\rtf1 \r\nab\r\n\xF7}\r\n"},
-        {"-v says what was written", {"-v", "--no-markers", "--keep-tags", book_.str(), out_.str()}, 0,
-         "quillon-cli: wrote 3 blocks to " + out_.file("stepbook.rtf") + "\n", "", "stepbook.rtf",
-         "{\\rtf1 \r\na\\v1 b\r\n}\r\n"},
-        {"a failed conversion prints its message alone", {out_.str(), out_.file("a.rtf")}, 1, "",
-         "Could not open file: " + testing::inFolder(out_.str(), "Book.dat") +
-             ".\n\nDid you select the folder containing your Step Book? Step books consist of multiple files in "
-             "the same folder.\n"},
-        {"a usage error", {book_.str()}, 2, "", "quillon-cli: expected BOOK_FOLDER and OUTPUT_PATH\n" + std::string(kUsage)},
-        {"help", {"--help"}, 0, kUsage, "", {}, {}, true},
-        {"version", {"--version"}, 0, "quillon-cli " QUILLON_VERSION "\n" QUILLON_COPYRIGHT "\n", "", {}, {}, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Outcome outcome = run(c.args);
-        EXPECT_EQ(outcome.exitCode, c.exitCode);
-        EXPECT_EQ(c.outBeginsSo ? outcome.out.substr(0, c.out.size()) : outcome.out, c.out);
-        EXPECT_EQ(outcome.err, c.err);
-        if (!c.written.empty()) {
-            EXPECT_EQ(readFile(out_.file(c.written)), c.content);
-        }
     }
 }
 

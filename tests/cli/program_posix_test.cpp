@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli/cli_child.h"
+#include "cli/command_line.h"
 #include "engine/test_support.h"
 
 namespace quillon::cli {
@@ -114,6 +115,8 @@ TEST_F(ProgramRunTest, EveryFormOfTheCommandLine) {
           {"Shelf/Deeper/Proverbs.rtf", converted("Proverbs")}}},
         {"a library without a book", {"--library", lib("Empty"), out_.str()}, 1, "",
          "quillon-cli: no Step book (a folder holding Book.dat and Viewable.idx) found in " + lib("Empty") + "\n", {}},
+        {"a usage error", {lib("Psalms")}, 2, "", "quillon-cli: expected BOOK_FOLDER and OUTPUT_PATH\n" + std::string(kUsage),
+         {}},
         {"an output folder that does not exist", {lib("Psalms"), lib("Shelf/Hymns"), out("none")}, 1, "",
          "quillon-cli: OUTPUT_FOLDER must be an existing folder: " + out("none") + "\n", {}},
     };

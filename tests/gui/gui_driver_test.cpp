@@ -64,6 +64,18 @@ std::string readFile(const std::string& path) {
     return content.str();
 }
 
+// A file named in the system code page, read through the narrow calls.
+std::string readNarrow(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string content;
+    char chunk[1 << 16];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) content.append(chunk, got);
+    CloseHandle(file);
+    return content;
+}
+
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
@@ -326,114 +338,76 @@ TEST_F(ProgramTest, MainWindowStartsWithItsControlsEmptyFieldsAndBothOptionsOn) 
     EXPECT_EQ(labels, (std::vector<std::string>{"Folder containing Step Book:", "Output Folder and Filename:"}));
 }
 
-TEST_F(ProgramTest, EmptyFieldsAreRefusedFolderFirst) {
-    click(main_, IDOK);
-    EXPECT_EQ(takeMessageBox("Error"), "You must select the folder containing the Step book you want to convert.");
-    setFields("Z:\\somewhere", "");
-    click(main_, IDOK);
-    EXPECT_EQ(takeMessageBox("Error"), "You must select a folder and filename for the RTF file.");
-    EXPECT_EQ(itemText(main_, IDC_FOLDER), "Z:\\somewhere");
-}
-
-TEST_F(ProgramTest, ConversionWritesWhatQuillonCliWritesForEveryOptionCombination) {
-    const std::string expected = environment("QUILLON_EXPECTED");
-    const std::string work = environment("QUILLON_WORK");
-    struct Case {
-        bool markers, strip;
-        const char* name;
-    };
-    const Case cases[] = {
-        {true, true, "markers-strip"}, {true, false, "markers-keep"}, {false, true, "plain-strip"}, {false, false, "plain-keep"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string output = work + "/gui-" + c.name + ".rtf";
-        setFields(windowsPath(environment("QUILLON_BOOK")), windowsPath(output));
-        setOption(IDC_INSERT_MARKERS, c.markers);
-        setOption(IDC_STRIP_TAGS, c.strip);
-        EXPECT_EQ(convert(), "Converted successfully");
-        const std::string written = readFile(output);
-        EXPECT_FALSE(written.empty());
-        EXPECT_TRUE(written == readFile(expected + "/" + c.name + ".rtf")) << "output differs from quillon-cli's";
-    }
-}
-
-TEST_F(ProgramTest, FailedConversionsShowTheRunsMessage) {
-    const std::string work = windowsPath(environment("QUILLON_WORK"));
-    const std::string book = windowsPath(environment("QUILLON_BOOK"));
-
-    setFields(work + "\\nothing-here", work + "\\x.rtf");
-    EXPECT_EQ(convert(), "Could not open file: " + work + "\\nothing-here\\Book.dat" + kAdvice);
-
-    setFields(book, work + "\\missing-folder\\x.rtf");
-    EXPECT_EQ(convert(), "Could not open file for writing: " + work + "\\missing-folder\\x.rtf");
-
-    setFields(work + "\\noindex", work + "\\noindex.rtf");
-    EXPECT_EQ(convert(), "Could not open file: " + work + "\\noindex\\Viewable.idx" + kAdvice);
-    EXPECT_EQ(GetFileAttributesA((work + "\\noindex.rtf").c_str()), INVALID_FILE_ATTRIBUTES) << "no file left behind";
-}
-
-TEST_F(ProgramTest, ABookDroppedOnTheWindowFillsTheFolderField) {
+// The fields typed or a book dropped, then Convert: the message box says
+// what the run says, and what it wrote is what quillon-cli writes.
+TEST_F(ProgramTest, ConvertRunsTheConversionAndShowsItsOutcome) {
     EXPECT_TRUE(GetWindowLongA(main_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) << "the window takes no drops";
     const std::string work = windowsPath(environment("QUILLON_WORK"));
     const std::string book = windowsPath(environment("QUILLON_BOOK"));
+    const std::string accented = work + "\\Psalmen \xDC" "bersetzung";  // code page 1252
     const std::string kept = work + "\\kept-by-the-drop";
+    const std::string longFolder = "Z:\\" + std::string(300, 'p');
     struct Case {
-        std::string dropped, folder;
+        const char* name;
+        std::string dropped;  // empty: nothing is dropped
+        std::string folder, output;
+        bool markers, strip;
+        std::string message;
+        const char* sameAs = nullptr;  // quillon-cli's output for these options
     };
+    const std::string converted = "Converted successfully";
     const Case cases[] = {
-        {work + "\\Psalmen \xDC" "bersetzung", work + "\\Psalmen \xDC" "bersetzung"},  // code page 1252
-        {book + "\\Book.dat", book},
-        {work + "\\noindex", kept},  // Book.dat without Viewable.idx
-        {work + "\\noindex\\Book.dat", kept},
-        {work + "\\expected\\markers-strip.rtf", kept},
-        {work + "\\nothing-here", kept},
+        {"both options", {}, book, work + "\\a.rtf", true, true, converted, "markers-strip"},
+        {"markers only", {}, book, work + "\\b.rtf", true, false, converted, "markers-keep"},
+        {"stripping only", {}, book, work + "\\c.rtf", false, true, converted, "plain-strip"},
+        {"neither", {}, book, work + "\\d.rtf", false, false, converted, "plain-keep"},
+        {"accented folder and file", {}, accented, work + "\\Ausgabe-\xE9t\xE9.rtf", true, true, converted,
+         "markers-strip"},
+        {"no book", {}, work + "\\nothing-here", work + "\\x.rtf", true, true,
+         "Could not open file: " + work + "\\nothing-here\\Book.dat" + kAdvice},
+        {"no output folder", {}, book, work + "\\missing-folder\\x.rtf", true, true,
+         "Could not open file for writing: " + work + "\\missing-folder\\x.rtf"},
+        {"no index, and no file left", {}, work + "\\noindex", work + "\\noindex.rtf", true, true,
+         "Could not open file: " + work + "\\noindex\\Viewable.idx" + kAdvice},
+        {"a folder of 300 characters is cut to 255", {}, longFolder, work + "\\x.rtf", true, true,
+         "Could not open file: " + longFolder.substr(0, 255) + "\\Book.dat" + kAdvice},
+        {"a dropped folder", accented, kept, work + "\\e.rtf", true, true, converted, "markers-strip"},
+        {"a dropped Book.dat", book + "\\Book.dat", kept, work + "\\f.rtf", true, true, converted, "markers-strip"},
+        // Drops of what is not a book leave the field as it was.
+        {"a dropped book without its index", work + "\\noindex", kept, work + "\\x.rtf", true, true,
+         "Could not open file: " + kept + "\\Book.dat" + kAdvice},
+        {"a dropped Book.dat without its index", work + "\\noindex\\Book.dat", kept, work + "\\x.rtf", true, true,
+         "Could not open file: " + kept + "\\Book.dat" + kAdvice},
+        {"a dropped file of another kind", work + "\\expected\\markers-strip.rtf", kept, work + "\\x.rtf", true, true,
+         "Could not open file: " + kept + "\\Book.dat" + kAdvice},
     };
-    for (std::size_t k = 0; k < std::size(cases); ++k) {
-        SCOPED_TRACE(cases[k].dropped);
-        const std::string output = "dropped-" + std::to_string(k) + ".rtf";
-        setFields(kept, work + "\\" + output);
-        dropOnMainWindow(cases[k].dropped);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        setFields(c.folder, c.output);
+        setOption(IDC_INSERT_MARKERS, c.markers);
+        setOption(IDC_STRIP_TAGS, c.strip);
+        if (!c.dropped.empty()) dropOnMainWindow(c.dropped);
         // Convert, posted after the drop, runs once the drop has been handled.
-        const std::string message = convert();
-        EXPECT_EQ(itemText(main_, IDC_FOLDER), cases[k].folder);
-        if (cases[k].folder == kept) {
-            EXPECT_EQ(message, "Could not open file: " + kept + "\\Book.dat" + kAdvice);
-        } else {
-            EXPECT_EQ(message, "Converted successfully");
-            EXPECT_TRUE(readFile(environment("QUILLON_WORK") + "/" + output) ==
-                        readFile(environment("QUILLON_EXPECTED") + "/markers-strip.rtf"))
+        EXPECT_EQ(convert(), c.message);
+        const bool aBookWasDropped = !c.dropped.empty() && c.sameAs != nullptr;
+        EXPECT_EQ(itemText(main_, IDC_FOLDER), !aBookWasDropped ? c.folder : c.dropped == accented ? accented : book);
+        const std::string written = readNarrow(c.output);
+        if (c.sameAs != nullptr) {
+            EXPECT_TRUE(written == readFile(environment("QUILLON_EXPECTED") + "/" + c.sameAs + ".rtf"))
                 << "output differs from quillon-cli's";
+        } else {
+            EXPECT_EQ(GetFileAttributesA(c.output.c_str()), INVALID_FILE_ATTRIBUTES) << "a file was left behind";
         }
     }
 }
 
-TEST_F(ProgramTest, LongPathsAreCutTo255Characters) {
-    const std::string longFolder = "Z:\\" + std::string(300, 'p');
-    setFields(longFolder, "Z:\\tmp\\x.rtf");
-    EXPECT_EQ(convert(), "Could not open file: " + longFolder.substr(0, 255) + "\\Book.dat" + kAdvice);
-}
-
-TEST_F(ProgramTest, AccentedBookFolderAndOutputPathWork) {
-    const std::string work = windowsPath(environment("QUILLON_WORK"));
-    // Code page 1252: "Psalmen Übersetzung" and "Ausgabe-été.rtf".
-    const std::string output = work + "\\Ausgabe-\xE9t\xE9.rtf";
-    setFields(work + "\\Psalmen \xDC" "bersetzung", output);
-    EXPECT_EQ(convert(), "Converted successfully");
-    HANDLE file = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    std::string written(1 << 16, '\0');
-    DWORD got = 0;
-    ReadFile(file, written.data(), static_cast<DWORD>(written.size()), &got, nullptr);
-    CloseHandle(file);
-    written.resize(got);
-    EXPECT_TRUE(written == readFile(environment("QUILLON_EXPECTED") + "/markers-strip.rtf"));
-}
-
-TEST_F(ProgramTest, EnterRunsConvertAndEscapeExitsWithCodeZero) {
+TEST_F(ProgramTest, EnterRunsConvertWhichRefusesEmptyFieldsFolderFirstAndEscapeExitsWithCodeZero) {
     pressKey(GetDlgItem(main_, IDC_FOLDER), VK_RETURN);
     EXPECT_EQ(takeMessageBox("Error"), "You must select the folder containing the Step book you want to convert.");
+    SetDlgItemTextA(main_, IDC_FOLDER, "Z:\\somewhere");
     pressKey(GetDlgItem(main_, IDC_STRIP_TAGS), VK_RETURN);
-    EXPECT_EQ(takeMessageBox("Error"), "You must select the folder containing the Step book you want to convert.");
+    EXPECT_EQ(takeMessageBox("Error"), "You must select a folder and filename for the RTF file.");
+    EXPECT_EQ(itemText(main_, IDC_FOLDER), "Z:\\somewhere");
     pressKey(GetDlgItem(main_, IDC_OUTPUT), VK_ESCAPE);
     EXPECT_EQ(waitForExit(), 0u);
 }

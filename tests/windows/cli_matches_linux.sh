@@ -57,4 +57,16 @@ same "two books: the second" "$expected" "$work/books/Psaumes été.rtf"
 windows --library "$(winepath -w "$library")" "$(winepath -w "$work/library")"
 same "library: a book" "$expected" "$work/library/Psaumes été.rtf"
 same "library: a book one level down" "$expected" "$work/library/Reihe/Psalter 1611.rtf"
+# Exit statuses as on Linux: 2 for a usage error, 1 for a failed conversion.
+expect_status() {  # expect_status STATUS WHAT ARGS...
+    local want=$1 what=$2 status=0
+    shift 2
+    "$run_windows" "$windows_cli" "$@" >/dev/null 2>&1 || status=$?
+    if [[ $status -ne $want ]]; then
+        echo "$what: exit status $status, not $want" >&2
+        failures=$((failures + 1))
+    fi
+}
+expect_status 2 "a usage error" "$(winepath -w "$book")"
+expect_status 1 "a missing book" "$(winepath -w "$work")\\nothing" "$(winepath -w "$work")\\x.rtf"
 exit $((failures > 0))
