@@ -13,7 +13,7 @@
 //   QUILLON_WORK       a scratch folder (holds noindex/, a book without its index,
 //                      and the book folder "Psalmen Übersetzung")
 //   QUILLON_LINK_LOG   the file the fake browser appends opened addresses to
-//   QUILLON_SHOTS      where screenshots go (as .bmp; the script converts them)
+//   QUILLON_SHOTS      where screenshots go, as PNG files
 #include <windows.h>
 #include <richedit.h>
 #include <shlobj.h>
@@ -134,41 +134,32 @@ void pressKey(HWND control, WPARAM key) {
     PostMessageA(control, WM_KEYUP, key, 0xC0000001);
 }
 
-// Saves what the screen shows of `window` as a 24-bit BMP.
+// Starts a Linux program: Wine runs it when given its Unix path.
+bool startLinuxProgram(std::string commandLine) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// Saves what the screen shows of `window` as a PNG file; without a window
+// manager Wine's screen coordinates are the X display's.
 void saveScreenshot(HWND window, const std::string& name) {
     const std::string folder = environment("QUILLON_SHOTS");
     if (folder.empty()) return;
     RECT rect;
     GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    SelectObject(memory, old);
-
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    const int stride = (width * 3 + 3) & ~3;
-    std::vector<char> pixels(static_cast<std::size_t>(stride) * height);
-    GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    std::ofstream out(folder + "/" + name + ".bmp", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info), sizeof info);
-    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+    const std::string png = folder + "/" + name + ".png";
+    const std::string area = std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top) +
+                             "+" + std::to_string(rect.left) + "+" + std::to_string(rect.top);
+    ASSERT_TRUE(startLinuxProgram("/bin/sh -c \"import -window root -crop " + area + " +repage 'png:" + png +
+                                  ".part' && mv '" + png + ".part' '" + png + "'\""));
+    EXPECT_TRUE(waitUntil([&] { return std::ifstream(png).good(); }, 15000)) << "no screenshot " << png;
 }
 
 // What Explorer shows under the file's Properties, Details: the strings of
@@ -499,14 +490,8 @@ TEST_F(HelpWindowTest, ShowsTheHelpTextAndAClickOnTheLinkOpensTheSupportSite) {
 
     const std::string log = environment("QUILLON_LINK_LOG");
     std::remove(log.c_str());
-    std::string command = "/usr/bin/xdotool mousemove " + std::to_string(point.x) + " " + std::to_string(point.y) +
-                          " click 1";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION xdotool{};
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &xdotool));
-    CloseHandle(xdotool.hThread);
-    CloseHandle(xdotool.hProcess);
+    ASSERT_TRUE(startLinuxProgram("/usr/bin/xdotool mousemove " + std::to_string(point.x) + " " +
+                                  std::to_string(point.y) + " click 1"));
     EXPECT_TRUE(waitUntil([&] { return readFile(log).find(quillon::gui::kSupportSite) != std::string::npos; }, 15000))
         << "the browser was not asked to open " << quillon::gui::kSupportSite << "; it saw: " << readFile(log);
     EXPECT_TRUE(IsWindow(help)) << "a link click leaves the help window open";

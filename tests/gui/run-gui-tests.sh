@@ -65,9 +65,5 @@ export QUILLON_EXE=$program QUILLON_BOOK=$book QUILLON_EXPECTED=$work/expected Q
 status=0
 wine "$driver" "$@" || status=$?
 
-for shot in "$work"/screenshots/*.bmp; do
-    [[ -e $shot ]] || continue
-    convert "$shot" "${shot%.bmp}.png" && rm "$shot"
-done
 ls "$work"/screenshots/*.png 2>/dev/null | sed 's/^/screenshot: /' || true
 exit "$status"
