@@ -57,16 +57,20 @@ std::int32_t soundBookSize() {
     return static_cast<std::int32_t>(bookwriter::buildStepBook(soundLayout()).bookDat.size());
 }
 
-enum class Refusal { damagedBook, damagedIndex, cannotOpenBook, cannotOpenIndex };
+// How a book must end: refused as damaged (Book.dat or Viewable.idx), refused
+// as one that cannot be opened, or converted.
+enum class Outcome { damagedBook, damagedIndex, cannotOpenBook, cannotOpenIndex, converted };
 
 // Changes to a written book folder.
 using Arrangement = std::function<void(const fs::path& book)>;
 
 struct HostileCase {
     const char* name;
-    std::function<void(StepBookLayout&)> damage;
-    Refusal refusal;
-    std::string detail = {};  // what a damaged book's message says is wrong, where that is checked
+    std::function<void(StepBookLayout&)> change;
+    Outcome outcome;
+    // A damaged book: what its message says is wrong, where that is checked.
+    // A converted one: how its output begins.
+    std::string detail = {};
     Arrangement arrange = nullptr;
 };
 
@@ -81,7 +85,10 @@ void makeFolder(const fs::path& file) { ASSERT_TRUE(fs::create_directory(file));
 std::vector<HostileCase> hostileCases() {
     using L = StepBookLayout&;
     const std::int32_t bookSize = soundBookSize();
-    const Refusal book = Refusal::damagedBook, index = Refusal::damagedIndex;
+    const Outcome book = Outcome::damagedBook, index = Outcome::damagedIndex, converted = Outcome::converted;
+    const std::string opening = "{\\rtf1 first\r\nsecondx\r\n\xF7";
+    const std::string sound = opening + "third}\r\n";
+    const auto thirdStoredSize = static_cast<std::int32_t>(bookwriter::compressLzss("third}").size());
     return {
         // Header records and Book.dat's length-prefixed block.
         {"book header length 15", [](L l) { l.bookHeaderLength = 15; }, book},
@@ -110,75 +117,22 @@ std::vector<HostileCase> hostileCases() {
         {"stored size -1", [](L l) { l.blocks[1].storedSize = -1; }, index},
         {"stored size beyond the whole file", [bookSize](L l) { l.blocks[2].storedSize = bookSize + 1; }, index},
         // Something other than a file where a file should be.
-        {"Book.dat is a folder", [](L) {}, Refusal::cannotOpenBook, {},
+        {"Book.dat is a folder", [](L) {}, Outcome::cannotOpenBook, {},
          [](const fs::path& folder) { replaceWith(folder / "Book.dat", makeFolder); }},
-        {"Book.dat is a FIFO", [](L) {}, Refusal::cannotOpenBook, {},
+        {"Book.dat is a FIFO", [](L) {}, Outcome::cannotOpenBook, {},
          [](const fs::path& folder) { replaceWith(folder / "Book.dat", makeFifo); }},
-        {"Viewable.idx is a FIFO", [](L) {}, Refusal::cannotOpenIndex, {},
+        {"Viewable.idx is a FIFO", [](L) {}, Outcome::cannotOpenIndex, {},
          [](const fs::path& folder) { replaceWith(folder / "Viewable.idx", makeFifo); }},
-        {"Viewable.idx is missing", [](L) {}, Refusal::cannotOpenIndex, {},
+        {"Viewable.idx is missing", [](L) {}, Outcome::cannotOpenIndex, {},
          [](const fs::path& folder) { fs::remove(folder / "Viewable.idx"); }},
-    };
-}
-
-void expectBounded(const ChildOutcome& outcome) {
-    EXPECT_EQ(outcome.signal, 0) << "ended by signal " << outcome.signal << " (SIGALRM: over " << kSecondsLimit
-                                 << " s); stderr: " << outcome.err;
-    EXPECT_LT(outcome.peakMemoryKb, kPeakMemoryLimitKb);
-}
-
-TEST(HostileBooksTest, DamagedBooksAreRefusedAndLoseNothing) {
-    const std::string advice = ".\n\nDid you select the folder containing your Step Book? Step books consist of "
-                               "multiple files in the same folder.\n";
-    for (const HostileCase& c : hostileCases()) {
-        SCOPED_TRACE(c.name);
-        TempDir book, out;
-        StepBookLayout layout = soundLayout();
-        c.damage(layout);
-        ASSERT_TRUE(bookwriter::writeStepBook(book.str(), layout));
-        if (c.arrange) c.arrange(book.path());
-        writeFile(out.file("kept.rtf"), "precious");
-
-        const ChildOutcome outcome = runLimited({book.str(), out.file("kept.rtf")});
-        expectBounded(outcome);
-        EXPECT_EQ(outcome.exitCode, 1);
-        EXPECT_EQ(outcome.out, "");
-        const bool aboutBookDat = c.refusal == Refusal::damagedBook || c.refusal == Refusal::cannotOpenBook;
-        const std::string file = book.file(aboutBookDat ? "Book.dat" : "Viewable.idx");
-        if (c.refusal == Refusal::cannotOpenBook || c.refusal == Refusal::cannotOpenIndex) {
-            EXPECT_EQ(outcome.err, "Could not open file: " + file + advice);
-        } else if (!c.detail.empty()) {
-            EXPECT_EQ(outcome.err, "The Step book file " + file + " is damaged: " + c.detail + ".\n");
-        } else {
-            EXPECT_EQ(outcome.err.rfind("The Step book file " + file + " is damaged: ", 0), 0u) << outcome.err;
-            EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << "one line: " << outcome.err;
-        }
-        EXPECT_EQ(readFile(out.file("kept.rtf")), "precious");
-        EXPECT_EQ(testing::folderNames(out.path()), std::vector<std::string>{"kept.rtf"});
-    }
-}
-
-struct ReadableCase {
-    const char* name;
-    std::function<void(StepBookLayout&)> oddity;
-    std::string expectedOutput;  // how the output begins
-    Arrangement arrange = nullptr;
-};
-
-TEST(HostileBooksTest, OddButReadableBooksConvertCheaply) {
-    using L = StepBookLayout&;
-    const std::string opening = "{\\rtf1 first\r\nsecondx\r\n\xF7";
-    const std::string sound = opening + "third}\r\n";
-    const std::int32_t bookSize = soundBookSize();
-    const std::string third = bookwriter::compressLzss("third}");
-    const ReadableCase cases[] = {
+        // Odd books that can still be read.
         {"uncompressed sizes that lie",
          [](L l) {
              l.blocks[0].uncompressedSize = INT32_MAX;
              l.blocks[1].uncompressedSize = -1;
              l.blocks[2].uncompressedSize = INT32_MIN;
          },
-         sound},
+         converted, sound},
         {"odd values in every unnamed field and in the bytes nobody reads",
          [](L l) {
              l.unnamedFieldByte = 0xFF;
@@ -186,14 +140,13 @@ TEST(HostileBooksTest, OddButReadableBooksConvertCheaply) {
              l.gapBeforeBlocks = "{\\pict junk between the blocks}";
              l.bytesAfterEntries = std::string(12, '\xFF');
          },
-         sound},
+         converted, sound},
         {"header lengths at their largest",
-         [](L l) { l.bookHeaderLength = l.indexFileHeaderLength = l.indexHeaderLength = INT16_MAX; }, sound},
-        {"the last block runs past the end of Book.dat",
-         [&third](L l) { l.blocks[2].storedSize = static_cast<std::int32_t>(third.size()) + 3; },
-         opening + "third}"},
+         [](L l) { l.bookHeaderLength = l.indexFileHeaderLength = l.indexHeaderLength = INT16_MAX; }, converted, sound},
+        {"the last block runs past the end of Book.dat", [=](L l) { l.blocks[2].storedSize = thirdStoredSize + 3; },
+         converted, opening + "third}"},
         {"a stored size of the whole file from the first block",
-         [bookSize](L l) { l.blocks[2].dataOffset = kFirstBlockOffset; l.blocks[2].storedSize = bookSize; },
+         [bookSize](L l) { l.blocks[2].dataOffset = kFirstBlockOffset; l.blocks[2].storedSize = bookSize; }, converted,
          opening + "{\\rtf1 first"},
         {"empty blocks pointing at and past the end of Book.dat",
          [](L l) {
@@ -201,8 +154,8 @@ TEST(HostileBooksTest, OddButReadableBooksConvertCheaply) {
              l.blocks[1].storedSize = 0;
              l.blocks[2].text = "";  // stored last: it points at the end of the file
          },
-         "{\\rtf1 first\r\n\r\n\xF7\r\n"},
-        {"book files that are symbolic links", [](L) {}, sound,
+         converted, "{\\rtf1 first\r\n\r\n\xF7\r\n"},
+        {"book files that are symbolic links", [](L) {}, converted, sound,
          [](const fs::path& folder) {
              fs::create_directory(folder / "real");
              for (const char* name : {"Book.dat", "Viewable.idx"}) {
@@ -211,18 +164,44 @@ TEST(HostileBooksTest, OddButReadableBooksConvertCheaply) {
              }
          }},
     };
-    for (const ReadableCase& c : cases) {
+}
+
+TEST(HostileBooksTest, EveryShapeIsRefusedInOneLineLosingNothingOrConvertedCheaply) {
+    const std::string advice = ".\n\nDid you select the folder containing your Step Book? Step books consist of "
+                               "multiple files in the same folder.\n";
+    for (const HostileCase& c : hostileCases()) {
         SCOPED_TRACE(c.name);
         TempDir book, out;
         StepBookLayout layout = soundLayout();
-        c.oddity(layout);
+        c.change(layout);
         ASSERT_TRUE(bookwriter::writeStepBook(book.str(), layout));
         if (c.arrange) c.arrange(book.path());
-        const ChildOutcome outcome = runLimited({book.str(), out.file("book.rtf")});
-        expectBounded(outcome);
-        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-        EXPECT_EQ(outcome.out + outcome.err, "");
-        EXPECT_EQ(readFile(out.file("book.rtf")).rfind(c.expectedOutput, 0), 0u) << readFile(out.file("book.rtf"));
+        writeFile(out.file("kept.rtf"), "precious");
+
+        const ChildOutcome outcome = runLimited({book.str(), out.file("kept.rtf")});
+        EXPECT_EQ(outcome.signal, 0) << "ended by signal " << outcome.signal << " (SIGALRM: over " << kSecondsLimit
+                                     << " s); stderr: " << outcome.err;
+        EXPECT_LT(outcome.peakMemoryKb, kPeakMemoryLimitKb);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(testing::folderNames(out.path()), std::vector<std::string>{"kept.rtf"});
+        const std::string written = readFile(out.file("kept.rtf"));
+        if (c.outcome == Outcome::converted) {
+            EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+            EXPECT_EQ(written.rfind(c.detail, 0), 0u) << written;
+            continue;
+        }
+        EXPECT_EQ(outcome.exitCode, 1);
+        EXPECT_EQ(written, "precious");
+        const bool aboutBookDat = c.outcome == Outcome::damagedBook || c.outcome == Outcome::cannotOpenBook;
+        const std::string file = book.file(aboutBookDat ? "Book.dat" : "Viewable.idx");
+        if (c.outcome == Outcome::cannotOpenBook || c.outcome == Outcome::cannotOpenIndex) {
+            EXPECT_EQ(outcome.err, "Could not open file: " + file + advice);
+        } else if (!c.detail.empty()) {
+            EXPECT_EQ(outcome.err, "The Step book file " + file + " is damaged: " + c.detail + ".\n");
+        } else {
+            EXPECT_EQ(outcome.err.rfind("The Step book file " + file + " is damaged: ", 0), 0u) << outcome.err;
+            EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << "one line: " << outcome.err;
+        }
     }
 }
 

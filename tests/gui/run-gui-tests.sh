@@ -35,35 +35,20 @@ SCRIPT
 chmod +x "$work/bin/xdg-open"
 
 xvfb_pid=
-cleanup() {
-    if [[ -n ${WINEPREFIX:-} ]]; then
-        wineserver -k 2>/dev/null || true
-        wineserver -w 2>/dev/null || true
-    fi
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work/prefix"
-}
-trap cleanup EXIT
+trap '[[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true' EXIT
 
 # Xvfb picks a free display and writes its number to fd 3.
 mkfifo "$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 read -r display <"$work/display"
-export DISPLAY=:$display
 
-export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8
-export PATH=$work/bin:$PATH
-mkdir "$WINEPREFIX"
-wineserver -p
-wineboot -i >/dev/null 2>&1
-# Without a window manager Wine draws captions itself only when unmanaged.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-
+# A Wine prefix of its own, started on the virtual display.
+export DISPLAY=:$display PATH=$work/bin:$PATH
 export QUILLON_EXE=$program QUILLON_BOOK=$book QUILLON_EXPECTED=$work/expected QUILLON_WORK=$work \
        QUILLON_LINK_LOG=$work/opened-links QUILLON_SHOTS=$work/screenshots
 status=0
-wine "$driver" "$@" || status=$?
+env -u QUILLON_WINE_SESSION "$(dirname "$0")/../../scripts/run-under-wine.sh" "$driver" "$@" || status=$?
 
 ls "$work"/screenshots/*.png 2>/dev/null | sed 's/^/screenshot: /' || true
 exit "$status"
