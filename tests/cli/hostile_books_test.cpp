@@ -98,7 +98,10 @@ std::vector<HostileCase> hostileCases() {
         {"L past the end", [](L l) { l.prefixedLength = 1 << 30; }, book},
         // Files that end early: the index is measured before any block is read.
         {"empty Book.dat", [](L l) { l.bookDatCut = 0; }, book},
-        {"index cut inside its index header", [](L l) { l.viewableIdxCut = 16 + 9; }, index},
+        {"Book.dat cut inside the prefixed block", [](L l) { l.prefixedContent = "abcdef"; l.bookDatCut = 22; }, book,
+         "it ends inside its length-prefixed block"},
+        {"index cut inside its index header", [](L l) { l.viewableIdxCut = 16 + 9; }, index,
+         "it ends inside its index header"},
         {"index cut inside an entry", [](L l) { l.viewableIdxCut = 32 + 12 + 5; }, index,
          "it lists 1 entries where its header calls for 3"},
         // Counts.

@@ -57,23 +57,12 @@ std::string windowsPath(const std::string& unixPath) {
     return path;
 }
 
+// Reads a file named in the system code page (or by its Unix path).
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
-}
-
-// A file named in the system code page, read through the narrow calls.
-std::string readNarrow(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string content;
-    char chunk[1 << 16];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) content.append(chunk, got);
-    CloseHandle(file);
-    return content;
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
@@ -382,7 +371,7 @@ TEST_F(ProgramTest, ConvertRunsTheConversionAndShowsItsOutcome) {
         EXPECT_EQ(convert(), c.message);
         const bool aBookWasDropped = !c.dropped.empty() && c.sameAs != nullptr;
         EXPECT_EQ(itemText(main_, IDC_FOLDER), !aBookWasDropped ? c.folder : c.dropped == accented ? accented : book);
-        const std::string written = readNarrow(c.output);
+        const std::string written = readFile(c.output);
         if (c.sameAs != nullptr) {
             EXPECT_TRUE(written == readFile(environment("QUILLON_EXPECTED") + "/" + c.sameAs + ".rtf"))
                 << "output differs from quillon-cli's";
