@@ -39,19 +39,13 @@ kill -INT "$pid"
 status=0
 wait "$pid" || status=$?
 
-failures=0
-if [[ $status -ne 58 ]]; then
-    echo "exit status $status, not 58 (STATUS_CONTROL_C_EXIT)" >&2
-    failures=1
+problems=()
+[[ $status -eq 58 ]] || problems+=("exit status $status, not 58 (STATUS_CONTROL_C_EXIT)")
+left=$(ls -A "$work/out" | tr '\n' ' ')
+[[ $left == "kept.rtf " ]] || problems+=("left in the output folder: $left")
+[[ $(cat "$work/out/kept.rtf") == precious ]] || problems+=("the old output was changed")
+if [[ ${#problems[@]} -gt 0 ]]; then
+    printf '%s\n' "${problems[@]}" >&2
+    exit 1
 fi
-left=$(ls -A "$work/out")
-if [[ $left != kept.rtf ]]; then
-    echo "left in the output folder: $(echo "$left" | tr '\n' ' ')" >&2
-    failures=1
-fi
-if [[ $(cat "$work/out/kept.rtf") != precious ]]; then
-    echo "the old output was changed" >&2
-    failures=1
-fi
-[[ $failures -eq 0 ]] && echo "Ctrl-C removed the temporary file and kept the old output"
-exit "$failures"
+echo "Ctrl-C removed the temporary file and kept the old output"
