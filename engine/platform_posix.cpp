@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -159,6 +160,12 @@ void syncFolderOf(const std::string& path) {
     if (folder) ::fsync(folder.get());
 }
 
+// The C library says so when it could not get memory; a run reports that as
+// what it is, not as a file that cannot be opened.
+void throwIfOutOfMemory(int error) {
+    if (error == ENOMEM) throw std::bad_alloc();
+}
+
 void unlinkPath(const char* path) { ::unlink(path); }
 
 void pauseBriefly() {
@@ -228,7 +235,11 @@ bool isSameFile(const std::string& first, const std::string& second) {
            one.st_ino == other.st_ino;
 }
 
-std::FILE* openForWriting(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
+std::FILE* openForWriting(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) throwIfOutOfMemory(errno);
+    return file;
+}
 
 std::string replacementTarget(const std::string& path) {
     struct stat info {};
@@ -258,8 +269,10 @@ bool TemporaryFile::createBeside(const std::string& target) {
     if (fd < 0) return false;
     file_ = ::fdopen(fd, "w+b");
     if (file_ == nullptr) {
+        const int error = errno;
         ::close(fd);
         ::unlink(path.c_str());
+        throwIfOutOfMemory(error);
         return false;
     }
     path_ = std::move(path);  // cannot throw, so the file cannot be left unnamed
@@ -277,7 +290,11 @@ bool TemporaryFile::createElsewhere() {
     if (fd < 0) return false;
     ::unlink(path.c_str());
     file_ = ::fdopen(fd, "w+b");
-    if (file_ == nullptr) ::close(fd);
+    if (file_ == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        throwIfOutOfMemory(error);
+    }
     return file_ != nullptr;
 }
 

@@ -10,8 +10,10 @@
 #include <share.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +25,12 @@ namespace quillon::platform {
 const char kPathSeparator = '\\';
 
 namespace {
+
+// The C runtime says so when it could not get memory; a run reports that as
+// what it is, not as a file that cannot be opened.
+void throwIfOutOfMemory(int error) {
+    if (error == ENOMEM) throw std::bad_alloc();
+}
 
 // A file handle closed when it goes out of scope.
 class Handle {
@@ -107,12 +115,14 @@ std::FILE* createUniqueFile(const std::string& prefix, DWORD attributesAndFlags,
         const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_BINARY);
         std::FILE* file = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
         if (file != nullptr) return file;
+        const int error = errno;
         if (fd >= 0) {
             _close(fd);
         } else {
             CloseHandle(handle);
         }
         DeleteFileA(path.c_str());
+        throwIfOutOfMemory(error);
         return nullptr;
     }
     return nullptr;
@@ -248,7 +258,11 @@ bool isSameFile(const std::string& first, const std::string& second) {
            one->nFileIndexHigh == other->nFileIndexHigh && one->nFileIndexLow == other->nFileIndexLow;
 }
 
-std::FILE* openForWriting(const std::string& path) { return _fsopen(path.c_str(), "wb", _SH_DENYNO); }
+std::FILE* openForWriting(const std::string& path) {
+    std::FILE* file = _fsopen(path.c_str(), "wb", _SH_DENYNO);
+    if (file == nullptr) throwIfOutOfMemory(errno);
+    return file;
+}
 
 std::string replacementTarget(const std::string& path) { return path; }
 

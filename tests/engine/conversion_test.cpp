@@ -128,8 +128,9 @@ TEST(ResolveOutputPathTest, FoldersAndMissingPathsWithoutADotReceiveStepbookRtf)
 using RunConversionExitTest = testing::BookAndOutputTest;
 
 TEST_F(RunConversionExitTest, OpenFailuresAreReportedInOrderAndLeaveNoOutput) {
-    const std::string unwritable = out_.file("nowhere") + "/genesis";
-    const std::string output = out_.file("new.rtf");
+    const InFolder inOut(out_.path());  // the output paths hold no dot
+    const std::string unwritable = "nowhere/genesis";
+    const std::string output = "new.rtf";
     fs::remove(book_.path() / "Viewable.idx");
     const std::string bookDat = readFile(book_.path() / "Book.dat");
     fs::remove(book_.path() / "Book.dat");
